@@ -1,0 +1,171 @@
+// The BMP and ICO reader: every offset and size is checked against the file before it is used.
+#include "platform/picture.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
+namespace rt {
+namespace {
+
+// Reads little-endian fields at checked offsets; any read past the end sets `failed`.
+struct Reader {
+  std::span<const std::uint8_t> bytes;
+  bool failed = false;
+
+  bool has(std::size_t offset, std::size_t count) const {
+    return offset <= bytes.size() && count <= bytes.size() - offset;
+  }
+  std::uint32_t u(std::size_t offset, int width) {
+    if (!has(offset, static_cast<std::size_t>(width))) {
+      failed = true;
+      return 0;
+    }
+    std::uint32_t value = 0;
+    for (int i = width - 1; i >= 0; --i) value = (value << 8) | bytes[offset + i];
+    return value;
+  }
+  std::uint16_t u16(std::size_t offset) { return static_cast<std::uint16_t>(u(offset, 2)); }
+  std::uint32_t u32(std::size_t offset) { return u(offset, 4); }
+  std::int32_t i32(std::size_t offset) { return static_cast<std::int32_t>(u(offset, 4)); }
+};
+
+constexpr int kMaxSide = 16384;  // far above any picture of ours; keeps sizes sane
+
+bool Fail(std::string& error, const char* reason) {
+  error = reason;
+  return false;
+}
+
+std::size_t RowBytes(int width, int bitsPerPixel) {
+  return ((static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32) * 4;
+}
+
+// Decodes a device-independent bitmap whose info header starts at `header` inside `file`.
+// `pixelOffset` is where the colour rows start, or 0 for "right after the palette".
+// An icon image (`iconImage`) has a 1-bit AND mask after its colour rows that marks transparent
+// pixels, and its header height counts both.
+bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool iconImage,
+               std::size_t pixelOffset, Picture& out, std::string& error) {
+  Reader r{file};
+  const std::uint32_t headerSize = r.u32(header);
+  if (r.failed || headerSize < 40 || !r.has(header, headerSize))
+    return Fail(error, "bitmap info header is truncated or too small");
+  const std::int32_t width = r.i32(header + 4);
+  std::int32_t height = r.i32(header + 8);
+  const std::uint16_t planes = r.u16(header + 12);
+  const std::uint16_t bits = r.u16(header + 14);
+  const std::uint32_t compression = r.u32(header + 16);
+  std::uint32_t colours = r.u32(header + 32);
+  if (planes != 1) return Fail(error, "bitmap must have one plane");
+  if (compression != 0) return Fail(error, "compressed bitmaps are not supported");
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+    return Fail(error, "unsupported bits per pixel");
+  bool topDown = false;
+  if (height < 0) {
+    if (iconImage || height == std::numeric_limits<std::int32_t>::min())
+      return Fail(error, "bad bitmap height");
+    topDown = true;
+    height = -height;
+  }
+  if (iconImage) {
+    if (height % 2 != 0) return Fail(error, "icon image height must count the mask rows");
+    height /= 2;
+  }
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
+    return Fail(error, "bitmap size out of range");
+
+  const std::size_t paletteAt = header + headerSize;
+  std::size_t paletteCount = 0;
+  if (bits <= 8) {
+    const std::uint32_t full = 1u << bits;
+    if (colours > full) return Fail(error, "palette larger than the bit depth allows");
+    paletteCount = colours == 0 ? full : colours;
+  }
+  if (!r.has(paletteAt, paletteCount * 4)) return Fail(error, "palette is truncated");
+  std::vector<Pixel> palette(paletteCount);
+  for (std::size_t i = 0; i < paletteCount; ++i) {
+    const std::size_t at = paletteAt + i * 4;
+    palette[i] = Rgb(file[at + 2], file[at + 1], file[at]);
+  }
+
+  const std::size_t colourStart = pixelOffset != 0 ? pixelOffset : paletteAt + paletteCount * 4;
+  const std::size_t rowBytes = RowBytes(width, bits);
+  const std::size_t maskRowBytes = RowBytes(width, 1);
+  const std::size_t colourBytes = rowBytes * static_cast<std::size_t>(height);
+  if (!r.has(colourStart, colourBytes)) return Fail(error, "pixel data is truncated");
+  const std::size_t maskStart = colourStart + colourBytes;
+  if (iconImage && !r.has(maskStart, maskRowBytes * static_cast<std::size_t>(height)))
+    return Fail(error, "icon mask is truncated");
+
+  out.width = width;
+  out.height = height;
+  out.pixels.assign(static_cast<std::size_t>(width) * height, 0);
+  for (int y = 0; y < height; ++y) {
+    const int stored = topDown ? y : height - 1 - y;
+    const std::uint8_t* row = file.data() + colourStart + rowBytes * stored;
+    const std::uint8_t* mask = file.data() + maskStart + maskRowBytes * stored;
+    for (int x = 0; x < width; ++x) {
+      Pixel p = 0;
+      if (bits <= 8) {
+        const int perByte = 8 / bits;
+        const int shift = 8 - bits * (x % perByte + 1);
+        const unsigned index = (row[x / perByte] >> shift) & ((1u << bits) - 1);
+        if (index >= palette.size()) return Fail(error, "pixel refers past the palette");
+        p = palette[index];
+      } else {
+        const std::uint8_t* px = row + static_cast<std::size_t>(x) * (bits / 8);
+        p = Rgb(px[2], px[1], px[0]);
+      }
+      if (iconImage && ((mask[x / 8] >> (7 - x % 8)) & 1)) p = 0;
+      out.pixels[static_cast<std::size_t>(y) * width + x] = p;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DecodeBmp(std::span<const std::uint8_t> file, Picture& out, std::string& error) {
+  Reader r{file};
+  if (!r.has(0, 14) || file[0] != 'B' || file[1] != 'M')
+    return Fail(error, "not a BMP file (no 'BM' signature)");
+  const std::uint32_t pixelOffset = r.u32(10);
+  if (pixelOffset < 14 + 40 || pixelOffset > file.size())
+    return Fail(error, "BMP pixel offset out of range");
+  return DecodeDib(file, 14, false, pixelOffset, out, error);
+}
+
+bool DecodeIco(std::span<const std::uint8_t> file, int wantedBitsPerPixel, Picture& out,
+               std::string& error) {
+  Reader r{file};
+  if (!r.has(0, 6) || r.u16(0) != 0 || r.u16(2) != 1) return Fail(error, "not an ICO file");
+  const int count = r.u16(4);
+  if (count == 0) return Fail(error, "ICO file holds no image");
+  if (!r.has(6, static_cast<std::size_t>(count) * 16)) return Fail(error, "ICO directory is truncated");
+  int best = -1;
+  int bestBits = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t entry = 6 + static_cast<std::size_t>(i) * 16;
+    const std::uint32_t offset = r.u32(entry + 12);
+    int bits = r.u16(entry + 6);
+    if (bits == 0) bits = r.has(offset, 16) ? r.u16(offset + 14) : 0;  // some writers leave it 0
+    const bool better = best < 0 || std::abs(bits - wantedBitsPerPixel) <
+                                        std::abs(bestBits - wantedBitsPerPixel) ||
+                        (std::abs(bits - wantedBitsPerPixel) ==
+                             std::abs(bestBits - wantedBitsPerPixel) &&
+                         bits > bestBits);
+    if (better) {
+      best = i;
+      bestBits = bits;
+    }
+  }
+  const std::size_t entry = 6 + static_cast<std::size_t>(best) * 16;
+  const std::uint32_t size = r.u32(entry + 8);
+  const std::uint32_t offset = r.u32(entry + 12);
+  if (!r.has(offset, size) || size < 40) return Fail(error, "ICO image lies outside the file");
+  return DecodeDib(file.subspan(offset, size), 0, true, 0, out, error);
+}
+
+}  // namespace rt
