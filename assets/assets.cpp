@@ -3,8 +3,8 @@
 
 #include <cstddef>
 
-#define QG_EMBEDDED(symbol)                  \
-  extern const std::uint8_t symbol[];        \
+#define QG_EMBEDDED(symbol)           \
+  extern const std::uint8_t symbol[]; \
   extern const std::size_t symbol##_size;
 
 QG_EMBEDDED(qg_background_bmp)
@@ -14,9 +14,17 @@ QG_EMBEDDED(qg_creature_ico)
 
 namespace assets {
 
-std::span<const std::uint8_t> BackgroundBmp() { return {qg_background_bmp, qg_background_bmp_size}; }
-std::span<const std::uint8_t> DiskBmp() { return {qg_disk_bmp, qg_disk_bmp_size}; }
-std::span<const std::uint8_t> ProgramIcon() { return {qg_quietglass_ico, qg_quietglass_ico_size}; }
-std::span<const std::uint8_t> CreatureIcon() { return {qg_creature_ico, qg_creature_ico_size}; }
+std::span<const std::uint8_t> BackgroundBmp() {
+  return {qg_background_bmp, qg_background_bmp_size};
+}
+std::span<const std::uint8_t> DiskBmp() {
+  return {qg_disk_bmp, qg_disk_bmp_size};
+}
+std::span<const std::uint8_t> ProgramIcon() {
+  return {qg_quietglass_ico, qg_quietglass_ico_size};
+}
+std::span<const std::uint8_t> CreatureIcon() {
+  return {qg_creature_ico, qg_creature_ico_size};
+}
 
 }  // namespace assets

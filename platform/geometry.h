@@ -12,7 +12,9 @@ constexpr float kTwipsPerPixel = 15.0f;
 inline int TwipsToPixels(float twips) {
   return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
 }
-inline float PixelsToTwips(int pixels) { return static_cast<float>(pixels) * kTwipsPerPixel; }
+inline float PixelsToTwips(int pixels) {
+  return static_cast<float>(pixels) * kTwipsPerPixel;
+}
 
 struct PixelSize {
   int width = 0;
@@ -31,7 +33,9 @@ struct PixelRect {
   int right() const { return x + width; }    // one past the last column
   int bottom() const { return y + height; }  // one past the last row
   long long area() const { return empty() ? 0 : static_cast<long long>(width) * height; }
-  bool contains(int px, int py) const { return px >= x && px < right() && py >= y && py < bottom(); }
+  bool contains(int px, int py) const {
+    return px >= x && px < right() && py >= y && py < bottom();
+  }
   bool operator==(const PixelRect&) const = default;
 };
 

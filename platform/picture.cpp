@@ -143,7 +143,8 @@ bool DecodeIco(std::span<const std::uint8_t> file, int wantedBitsPerPixel, Pictu
   if (!r.has(0, 6) || r.u16(0) != 0 || r.u16(2) != 1) return Fail(error, "not an ICO file");
   const int count = r.u16(4);
   if (count == 0) return Fail(error, "ICO file holds no image");
-  if (!r.has(6, static_cast<std::size_t>(count) * 16)) return Fail(error, "ICO directory is truncated");
+  if (!r.has(6, static_cast<std::size_t>(count) * 16))
+    return Fail(error, "ICO directory is truncated");
   int best = -1;
   int bestBits = 0;
   for (int i = 0; i < count; ++i) {
@@ -151,11 +152,10 @@ bool DecodeIco(std::span<const std::uint8_t> file, int wantedBitsPerPixel, Pictu
     const std::uint32_t offset = r.u32(entry + 12);
     int bits = r.u16(entry + 6);
     if (bits == 0) bits = r.has(offset, 16) ? r.u16(offset + 14) : 0;  // some writers leave it 0
-    const bool better = best < 0 || std::abs(bits - wantedBitsPerPixel) <
-                                        std::abs(bestBits - wantedBitsPerPixel) ||
-                        (std::abs(bits - wantedBitsPerPixel) ==
-                             std::abs(bestBits - wantedBitsPerPixel) &&
-                         bits > bestBits);
+    const bool better =
+        best < 0 || std::abs(bits - wantedBitsPerPixel) < std::abs(bestBits - wantedBitsPerPixel) ||
+        (std::abs(bits - wantedBitsPerPixel) == std::abs(bestBits - wantedBitsPerPixel) &&
+         bits > bestBits);
     if (better) {
       best = i;
       bestBits = bits;

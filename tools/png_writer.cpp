@@ -27,7 +27,8 @@ void PutBig32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
-void PutChunk(std::vector<std::uint8_t>& out, const char type[4], const std::vector<std::uint8_t>& data) {
+void PutChunk(std::vector<std::uint8_t>& out, const char type[4],
+              const std::vector<std::uint8_t>& data) {
   PutBig32(out, static_cast<std::uint32_t>(data.size()));
   const std::size_t typeAt = out.size();
   out.insert(out.end(), type, type + 4);
@@ -89,7 +90,8 @@ std::vector<std::uint8_t> EncodePng(const rt::Picture& picture) {
 bool WritePng(const std::string& path, const rt::Picture& picture, std::string& error) {
   const std::vector<std::uint8_t> bytes = EncodePng(picture);
   std::ofstream file(path, std::ios::binary);
-  if (!file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+  if (!file.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()))) {
     error = "cannot write " + path;
     return false;
   }

@@ -1,0 +1,218 @@
+// Windows (forms), the controls on them and the timer. Positions are twips relative to the
+// container; the runtime turns them into pixels, draws everything in software and hands the host
+// only what changed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/geometry.h"
+#include "platform/host.h"
+#include "platform/picture.h"
+
+namespace rt {
+
+class Form;
+
+// Where a control paints: `pixels` covers `area` (window pixels); nothing outside `clip` changes.
+struct Canvas {
+  Pixel* pixels = nullptr;
+  int stride = 0;
+  PixelRect area;
+  PixelRect clip;
+
+  void Fill(const PixelRect& rect, Pixel colour);
+  void Put(int x, int y, Pixel colour) {
+    if (clip.contains(x, y)) pixels[(y - area.y) * stride + (x - area.x)] = colour;
+  }
+};
+
+// What every control shares: its box in its container, visibility, z-order and invalidation.
+// A kind of control overrides its painting and the input it takes.
+class Control {
+ public:
+  // Joins `form` on top of the drawing order, inside `container` (the form itself when null).
+  explicit Control(Form& form, Control* container = nullptr);
+  virtual ~Control() = default;
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  float Left() const { return left_; }
+  float Top() const { return top_; }
+  float Width() const { return width_; }
+  float Height() const { return height_; }
+  void SetLeft(float twips) { Move(twips, top_, width_, height_); }
+  void SetTop(float twips) { Move(left_, twips, width_, height_); }
+  void SetWidth(float twips) { Move(left_, top_, twips, height_); }
+  void SetHeight(float twips) { Move(left_, top_, width_, twips); }
+  void Move(float left, float top, float width, float height);
+
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible);
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled) { enabled_ = enabled; }
+
+  Form& form() const { return form_; }
+  Control* container() const { return container_; }
+  const std::vector<Control*>& children() const { return children_; }
+
+  // The control's box in window pixels, not clipped by its containers.
+  PixelRect PixelBox() const;
+  // Visible here and in every container.
+  bool Shown() const;
+  // Marks the whole box for repainting.
+  void Invalidate() const;
+
+  // Painting of this kind of control, inside `box` (window pixels); children paint afterwards.
+  virtual void Paint(Canvas& canvas, const PixelRect& box) const = 0;
+  // Pointer events over a control that does not take them go to the window's handlers.
+  virtual bool TakesPointer() const { return false; }
+
+ private:
+  float AbsoluteLeft() const;
+  float AbsoluteTop() const;
+
+  Form& form_;
+  Control* container_;
+  std::vector<Control*> children_;
+  float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  bool visible_ = true;
+  bool enabled_ = true;
+};
+
+// A picture drawn at its natural size, or stretched to fill its box.
+class Image : public Control {
+ public:
+  using Control::Control;
+  void SetPicture(const Picture* picture);
+  const Picture* GetPicture() const { return picture_; }
+  bool Stretch() const { return stretch_; }
+  void SetStretch(bool stretch);
+  void Paint(Canvas& canvas, const PixelRect& box) const override;
+
+ private:
+  const Picture* picture_ = nullptr;
+  bool stretch_ = false;
+};
+
+// Raises OnTimer every Interval milliseconds while enabled and its form is loaded, also while a
+// handler dispatches events; never twice at once, and a late tick is not made up for.
+class Timer {
+ public:
+  explicit Timer(Form& form);
+  int Interval() const { return interval_; }
+  void SetInterval(int milliseconds);
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled);
+  std::function<void()> OnTimer;
+
+ private:
+  friend struct TimerAccess;
+  Form& form_;
+  int interval_ = 0;
+  bool enabled_ = true;
+  bool running_ = false;
+  std::int64_t dueMicros_ = 0;
+};
+
+enum class WindowState { Normal, Maximized };
+enum class BorderStyle { Sizable, FixedDialog };
+enum class ShowMode { Modeless, Modal };
+
+// A window: its design-time layout settings, its controls and timers, and its event handlers.
+class Form {
+ public:
+  Form();
+  virtual ~Form();
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+
+  // Layout settings; read when the window is shown.
+  std::string Caption;
+  BorderStyle Border = BorderStyle::Sizable;
+  bool ControlBox = true;
+  bool MinButton = true;
+  bool MaxButton = true;
+  bool ShowInTaskbar = true;
+  Pixel BackColor = Rgb(0xC0, 0xC0, 0xC0);
+  const Picture* Icon = nullptr;
+  float ClientWidth = 0;   // twips
+  float ClientHeight = 0;  // twips
+
+  // Outer box in twips (frame included). Before the window is shown its size comes from the
+  // client size and the frame the window system will add.
+  float Left() const { return left_; }
+  float Top() const { return top_; }
+  float Width() const;
+  float Height() const;
+  void SetLeft(float twips) { left_ = twips; }
+  void SetTop(float twips) { top_ = twips; }
+
+  WindowState GetWindowState() const { return state_; }
+  void SetWindowState(WindowState state) { state_ = state; }
+
+  // Loads the form (its load handler runs once) and shows its window. Modal returns when the
+  // window has been closed; modeless at once.
+  void Show(ShowMode mode = ShowMode::Modeless);
+  bool Loaded() const { return loaded_; }
+  bool IsOpen() const { return window_ != 0 && !closed_; }
+
+  // Event handlers. X and Y are twips relative to the client area.
+  std::function<void()> OnLoad;
+  std::function<void(std::int16_t& keyCode, std::int16_t& shift)> OnKeyDown;
+  std::function<void(std::int16_t button, std::int16_t shift, float x, float y)> OnMouseDown;
+  std::function<void(std::int16_t button, std::int16_t shift, float x, float y)> OnMouseMove;
+  std::function<void(std::int16_t button, std::int16_t shift, float x, float y)> OnMouseUp;
+
+  // For the runtime.
+  host::WindowId window() const { return window_; }
+  PixelSize ClientPixels() const { return client_; }
+  const std::vector<Control*>& controls() const { return controls_; }
+  const std::vector<Timer*>& timers() const { return timers_; }
+  void InvalidatePixels(const PixelRect& rect);
+  std::vector<PixelRect> TakeDirty();
+  void MarkClosed() { closed_ = true; }
+
+ private:
+  friend class Control;
+  friend class Timer;
+  host::WindowSpec WindowSettings() const;
+
+  std::vector<Control*> controls_;  // top-level controls, bottom of the drawing order first
+  std::vector<Timer*> timers_;
+  std::vector<PixelRect> dirty_;
+  float left_ = 0, top_ = 0;
+  WindowState state_ = WindowState::Normal;
+  PixelSize client_;
+  host::WindowId window_ = 0;
+  bool loaded_ = false;
+  bool closed_ = false;
+};
+
+// Creates a form that lives until the program ends.
+Form& AdoptForm(std::unique_ptr<Form> form);
+template <typename T>
+T& NewForm() {
+  return static_cast<T&>(AdoptForm(std::make_unique<T>()));
+}
+// The first form of type T that the program created, or null.
+template <typename T>
+T* FindForm();
+
+// Every form the program created, oldest first.
+const std::vector<std::unique_ptr<Form>>& AllForms();
+
+template <typename T>
+T* FindForm() {
+  for (const auto& form : AllForms())
+    if (auto* found = dynamic_cast<T*>(form.get())) return found;
+  return nullptr;
+}
+
+// Forgets every form and every pending event: a fresh start for the headless host's next run.
+void ResetRuntime();
+
+}  // namespace rt

@@ -1,0 +1,498 @@
+// The portable runtime: forms, controls and timers, event dispatch and software composition.
+// Hosts only move pixels and events; everything that can be shared lives here.
+#include "platform/runtime.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+
+#include "platform/forms.h"
+#include "platform/host.h"
+
+namespace rt {
+
+// Lets the dispatcher read and advance a timer's schedule without making it public.
+struct TimerAccess {
+  static std::int64_t Due(const Timer& timer) {
+    return timer.running_ ? INT64_MAX : timer.dueMicros_;
+  }
+  static void Start(Timer& timer, std::int64_t now) {
+    timer.dueMicros_ = now + timer.interval_ * 1000LL;
+  }
+  static void FireIfDue(Timer& timer, std::int64_t now) {
+    if (timer.running_ || !timer.enabled_ || timer.interval_ <= 0 || now < timer.dueMicros_) return;
+    const std::int64_t interval = timer.interval_ * 1000LL;
+    timer.dueMicros_ += interval;
+    if (timer.dueMicros_ <= now) timer.dueMicros_ = now + interval;  // late: no burst of ticks
+    if (!timer.OnTimer) return;
+    timer.running_ = true;
+    struct Done {
+      Timer& t;
+      ~Done() { t.running_ = false; }
+    } done{timer};
+    timer.OnTimer();
+  }
+};
+
+namespace {
+
+// Composition works on pieces of at most this many pixels, so memory does not grow with the
+// screen: a 4K screen costs what an 800 x 600 one does.
+constexpr int kPieceWidth = 512;
+constexpr int kPieceHeight = 64;
+// More dirty rectangles than this on one window are merged into their bounding box.
+constexpr std::size_t kMaxDirtyRects = 8;
+
+// The runtime's one state: the forms the program made and the events waiting to be handled.
+struct RuntimeState {
+  std::vector<std::unique_ptr<Form>> forms;
+  std::deque<host::Event> queue;
+  std::vector<Pixel> piece;  // the composition buffer, kPieceWidth * kPieceHeight
+};
+
+RuntimeState& State() {
+  static RuntimeState state;
+  return state;
+}
+
+std::int64_t NowMicros() {
+  return std::llround(host::MonotonicSeconds() * 1e6);
+}
+
+Form* FormOf(host::WindowId window) {
+  for (const auto& form : State().forms)
+    if (form->window() == window && window != 0) return form.get();
+  return nullptr;
+}
+
+void PaintControl(const Control& control, Canvas& canvas) {
+  if (!control.Visible()) return;
+  const PixelRect box = control.PixelBox();
+  const PixelRect clip = Intersect(canvas.clip, box);
+  if (clip.empty()) return;
+  Canvas inner = canvas;
+  inner.clip = clip;  // a container clips its children
+  control.Paint(inner, box);
+  for (const Control* child : control.children()) PaintControl(*child, inner);
+}
+
+// The pixels that controls may cover; everything else on the window is its flat back colour.
+PixelRect ContentBounds(const Form& form) {
+  PixelRect bounds;
+  for (const Control* control : form.controls())
+    if (control->Visible()) bounds = Union(bounds, control->PixelBox());
+  return bounds;
+}
+
+void PaintRect(Form& form, const PixelRect& rect) {
+  const PixelRect inner = Intersect(rect, ContentBounds(form));
+  // The flat band around the content is filled by the host, without composing pixels.
+  if (inner.empty()) {
+    host::Fill(form.window(), rect, form.BackColor);
+    return;
+  }
+  const PixelRect bands[] = {
+      {rect.x, rect.y, rect.width, inner.y - rect.y},
+      {rect.x, inner.bottom(), rect.width, rect.bottom() - inner.bottom()},
+      {rect.x, inner.y, inner.x - rect.x, inner.height},
+      {inner.right(), inner.y, rect.right() - inner.right(), inner.height},
+  };
+  for (const PixelRect& band : bands)
+    if (!band.empty()) host::Fill(form.window(), band, form.BackColor);
+
+  auto& buffer = State().piece;
+  buffer.resize(static_cast<std::size_t>(kPieceWidth) * kPieceHeight);
+  for (int y = inner.y; y < inner.bottom(); y += kPieceHeight) {
+    for (int x = inner.x; x < inner.right(); x += kPieceWidth) {
+      const PixelRect piece = Intersect(inner, {x, y, kPieceWidth, kPieceHeight});
+      Canvas canvas{buffer.data(), piece.width, piece, piece};
+      canvas.Fill(piece, form.BackColor);
+      for (const Control* control : form.controls()) PaintControl(*control, canvas);
+      host::Present(form.window(), piece, buffer.data(), piece.width);
+    }
+  }
+}
+
+void PaintDirtyForms() {
+  bool painted = false;
+  for (const auto& form : State().forms) {
+    if (!form->IsOpen()) continue;
+    for (const PixelRect& rect : form->TakeDirty()) {
+      PaintRect(*form, rect);
+      painted = true;
+    }
+  }
+  if (painted) host::Flush();
+}
+
+Control* ControlAt(const std::vector<Control*>& controls, int x, int y) {
+  for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
+    Control* control = *it;
+    if (!control->Visible() || !control->Enabled() || !control->PixelBox().contains(x, y)) continue;
+    if (Control* child = ControlAt(control->children(), x, y)) return child;
+    if (control->TakesPointer()) return control;
+  }
+  return nullptr;
+}
+
+void Dispatch(const host::Event& event) {
+  Form* form = FormOf(event.window);
+  if (form == nullptr || !form->IsOpen()) return;
+  const auto button = static_cast<std::int16_t>(event.button);
+  std::int16_t shift = static_cast<std::int16_t>(event.shift);
+  const float x = PixelsToTwips(event.x), y = PixelsToTwips(event.y);
+  switch (event.type) {
+    case host::EventType::KeyDown: {
+      std::int16_t keyCode = static_cast<std::int16_t>(event.keyCode);
+      if (form->OnKeyDown) form->OnKeyDown(keyCode, shift);
+      break;
+    }
+    case host::EventType::KeyPress:
+      break;
+    case host::EventType::MouseMove:
+    case host::EventType::MouseDown:
+    case host::EventType::MouseUp: {
+      // Pointer events over a control that takes none (a picture) reach the window's handlers.
+      if (ControlAt(form->controls(), event.x, event.y) != nullptr) break;
+      const auto& handler = event.type == host::EventType::MouseMove   ? form->OnMouseMove
+                            : event.type == host::EventType::MouseDown ? form->OnMouseDown
+                                                                       : form->OnMouseUp;
+      if (handler) handler(button, shift, x, y);
+      break;
+    }
+    case host::EventType::CloseRequest:
+      form->MarkClosed();
+      break;
+    case host::EventType::Exposed:
+      form->InvalidatePixels({event.x, event.y, event.width, event.height});
+      break;
+  }
+}
+
+std::int64_t NextTimerDue() {
+  std::int64_t due = INT64_MAX;
+  for (const auto& form : State().forms) {
+    if (!form->Loaded()) continue;
+    for (const Timer* timer : form->timers())
+      if (timer->Enabled() && timer->Interval() > 0 && timer->OnTimer)
+        due = std::min(due, TimerAccess::Due(*timer));
+  }
+  return due;
+}
+
+}  // namespace
+
+namespace {
+
+void FireDueTimers() {
+  const std::int64_t now = NowMicros();
+  auto& forms = State().forms;
+  for (std::size_t f = 0; f < forms.size(); ++f) {
+    if (!forms[f]->Loaded()) continue;
+    const auto timers = forms[f]->timers();  // a handler may add forms or timers
+    for (Timer* timer : timers) TimerAccess::FireIfDue(*timer, now);
+  }
+}
+
+bool AnyFormOpen() {
+  for (const auto& form : State().forms)
+    if (form->IsOpen()) return true;
+  return false;
+}
+
+}  // namespace
+
+// ---- Process and environment -------------------------------------------------------------
+
+std::string CommandLineText() {
+  return host::CommandLineText();
+}
+bool AnotherInstanceRunning() {
+  return host::AnotherInstanceRunning();
+}
+void EndProgram() {
+  host::EndProcess();
+}
+float ScreenWidthTwips() {
+  return PixelsToTwips(host::ScreenSize().width);
+}
+float ScreenHeightTwips() {
+  return PixelsToTwips(host::ScreenSize().height);
+}
+float ClockSeconds() {
+  return static_cast<float>(host::ClockSeconds());
+}
+void SetCursorPos(std::int32_t x, std::int32_t y) {
+  host::SetCursorPos(x, y);
+}
+
+void DoEvents() {
+  RuntimeState& state = State();
+  host::Event event;
+  while (host::WaitEvent(0, event)) state.queue.push_back(event);
+  // Only what is pending now: a flood that keeps coming can't hold the caller here for ever.
+  for (std::size_t pending = state.queue.size(); pending > 0 && !state.queue.empty(); --pending) {
+    event = state.queue.front();
+    state.queue.pop_front();
+    Dispatch(event);
+  }
+  FireDueTimers();
+  PaintDirtyForms();
+}
+
+void WaitForEvents(double maxSeconds) {
+  RuntimeState& state = State();
+  if (!state.queue.empty()) return;
+  // A wait shorter than the clock can show would come back with nothing changed, again and again.
+  double timeout = maxSeconds > 0 ? std::max(maxSeconds, 0.001) : maxSeconds;
+  const std::int64_t due = NextTimerDue();
+  if (due != INT64_MAX) {
+    const double untilTimer =
+        static_cast<double>(std::max<std::int64_t>(0, due - NowMicros())) / 1e6;
+    timeout = timeout < 0 ? untilTimer : std::min(timeout, untilTimer);
+  }
+  host::Event event;
+  if (host::WaitEvent(timeout, event)) state.queue.push_back(event);
+}
+
+Picture LoadBuiltInPicture(std::span<const std::uint8_t> bmp) {
+  Picture picture;
+  std::string error;
+  if (!DecodeBmp(bmp, picture, error)) {
+    std::fprintf(stderr, "quietglass: built-in picture is damaged: %s\n", error.c_str());
+    host::EndProcess();
+  }
+  return picture;
+}
+
+Picture LoadBuiltInIcon(std::span<const std::uint8_t> ico, int bitsPerPixel) {
+  Picture picture;
+  std::string error;
+  if (!DecodeIco(ico, bitsPerPixel, picture, error)) {
+    std::fprintf(stderr, "quietglass: built-in icon is damaged: %s\n", error.c_str());
+    host::EndProcess();
+  }
+  return picture;
+}
+
+bool StartHost(int argc, char** argv, std::string& error) {
+  return host::Start(argc, argv, error);
+}
+
+void RunEventLoop() {
+  while (AnyFormOpen()) {
+    DoEvents();
+    if (!AnyFormOpen()) break;
+    WaitForEvents(-1);
+  }
+}
+
+// ---- Canvas ----------------------------------------------------------------------------------
+
+void Canvas::Fill(const PixelRect& rect, Pixel colour) {
+  const PixelRect r = Intersect(rect, clip);
+  for (int y = r.y; y < r.bottom(); ++y) {
+    Pixel* row = pixels + (y - area.y) * stride + (r.x - area.x);
+    std::fill(row, row + r.width, colour);
+  }
+}
+
+// ---- Controls --------------------------------------------------------------------------------
+
+Control::Control(Form& form, Control* container) : form_(form), container_(container) {
+  (container ? container->children_ : form.controls_).push_back(this);
+}
+
+void Control::Move(float left, float top, float width, float height) {
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  Invalidate();
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  Invalidate();
+}
+
+void Control::SetVisible(bool visible) {
+  if (visible == visible_) return;
+  visible_ = visible;
+  form_.InvalidatePixels(PixelBox());
+}
+
+PixelRect Control::PixelBox() const {
+  const float absLeft = AbsoluteLeft(), absTop = AbsoluteTop();
+  // Both edges are rounded, so adjoining boxes in twips stay adjoining in pixels.
+  const int x = TwipsToPixels(absLeft), y = TwipsToPixels(absTop);
+  return {x, y, TwipsToPixels(absLeft + width_) - x, TwipsToPixels(absTop + height_) - y};
+}
+
+float Control::AbsoluteLeft() const {
+  return left_ + (container_ ? container_->AbsoluteLeft() : 0.0f);
+}
+float Control::AbsoluteTop() const {
+  return top_ + (container_ ? container_->AbsoluteTop() : 0.0f);
+}
+
+bool Control::Shown() const {
+  for (const Control* c = this; c != nullptr; c = c->container_)
+    if (!c->visible_) return false;
+  return true;
+}
+
+void Control::Invalidate() const {
+  if (Shown()) form_.InvalidatePixels(PixelBox());
+}
+
+void Image::SetPicture(const Picture* picture) {
+  picture_ = picture;
+  Invalidate();
+}
+
+void Image::SetStretch(bool stretch) {
+  stretch_ = stretch;
+  Invalidate();
+}
+
+void Image::Paint(Canvas& canvas, const PixelRect& box) const {
+  if (picture_ == nullptr || picture_->empty()) return;
+  // At natural size the picture sits in the box's top-left corner; stretched, it fills the box
+  // (nearest pixel, so the disk squeezes without blurring its dithers).
+  const int drawWidth = stretch_ ? box.width : picture_->width;
+  const int drawHeight = stretch_ ? box.height : picture_->height;
+  const PixelRect r = Intersect(canvas.clip, {box.x, box.y, drawWidth, drawHeight});
+  for (int y = r.y; y < r.bottom(); ++y) {
+    const int sy =
+        stretch_
+            ? static_cast<int>(static_cast<long long>(y - box.y) * picture_->height / box.height)
+            : y - box.y;
+    const Pixel* src = picture_->pixels.data() + static_cast<std::size_t>(sy) * picture_->width;
+    Pixel* dst = canvas.pixels + (y - canvas.area.y) * canvas.stride;
+    for (int x = r.x; x < r.right(); ++x) {
+      const int sx =
+          stretch_
+              ? static_cast<int>(static_cast<long long>(x - box.x) * picture_->width / box.width)
+              : x - box.x;
+      const Pixel p = src[sx];
+      if (p >> 24) dst[x - canvas.area.x] = p;  // transparent icon pixels show what lies below
+    }
+  }
+}
+
+// ---- Timer -----------------------------------------------------------------------------------
+
+Timer::Timer(Form& form) : form_(form) {
+  form.timers_.push_back(this);
+}
+
+void Timer::SetInterval(int milliseconds) {
+  interval_ = std::max(0, milliseconds);
+  if (form_.Loaded()) TimerAccess::Start(*this, NowMicros());
+}
+
+void Timer::SetEnabled(bool enabled) {
+  if (enabled && !enabled_ && form_.Loaded()) TimerAccess::Start(*this, NowMicros());
+  enabled_ = enabled;
+}
+
+// ---- Form ------------------------------------------------------------------------------------
+
+Form::Form() = default;
+Form::~Form() = default;
+
+host::WindowSpec Form::WindowSettings() const {
+  host::WindowSpec settings;
+  settings.kind =
+      state_ == WindowState::Maximized ? host::WindowKind::FullScreen : host::WindowKind::Dialog;
+  settings.caption = Caption;
+  settings.icon = Icon;
+  settings.background = BackColor;
+  settings.client = {TwipsToPixels(ClientWidth), TwipsToPixels(ClientHeight)};
+  settings.outer = {TwipsToPixels(left_), TwipsToPixels(top_), 0, 0};
+  const host::FrameExtents frame = host::FrameFor(settings);
+  settings.outer.width = settings.client.width + frame.left + frame.right;
+  settings.outer.height = settings.client.height + frame.top + frame.bottom;
+  return settings;
+}
+
+float Form::Width() const {
+  if (state_ == WindowState::Maximized) return ScreenWidthTwips();
+  return PixelsToTwips(WindowSettings().outer.width);
+}
+
+float Form::Height() const {
+  if (state_ == WindowState::Maximized) return ScreenHeightTwips();
+  return PixelsToTwips(WindowSettings().outer.height);
+}
+
+void Form::Show(ShowMode mode) {
+  if (!loaded_) {
+    loaded_ = true;
+    const std::int64_t now = NowMicros();
+    for (Timer* timer : timers_) TimerAccess::Start(*timer, now);
+    if (OnLoad) OnLoad();  // before the first drawing, as layouts expect
+  }
+  if (window_ == 0) {
+    const host::WindowSpec settings = WindowSettings();
+    client_ = settings.kind == host::WindowKind::FullScreen ? host::ScreenSize() : settings.client;
+    window_ = host::CreateWindow(settings);
+    InvalidatePixels({0, 0, client_.width, client_.height});
+  }
+  if (mode == ShowMode::Modal) {
+    while (IsOpen()) {
+      DoEvents();
+      if (!IsOpen()) break;
+      WaitForEvents(-1);
+    }
+  }
+}
+
+void Form::InvalidatePixels(const PixelRect& rect) {
+  if (window_ == 0) return;  // the first paint covers everything anyway
+  PixelRect r = Intersect(rect, {0, 0, client_.width, client_.height});
+  if (r.empty()) return;
+  // Overlapping rectangles become one, so a moving control repaints its swept box once.
+  for (bool merged = true; merged;) {
+    merged = false;
+    for (auto it = dirty_.begin(); it != dirty_.end(); ++it) {
+      if (!Intersect(*it, r).empty()) {
+        r = Union(*it, r);
+        dirty_.erase(it);
+        merged = true;
+        break;
+      }
+    }
+  }
+  dirty_.push_back(r);
+  if (dirty_.size() > kMaxDirtyRects) {
+    PixelRect all;
+    for (const PixelRect& d : dirty_) all = Union(all, d);
+    dirty_.assign(1, all);
+  }
+}
+
+std::vector<PixelRect> Form::TakeDirty() {
+  std::vector<PixelRect> taken;
+  taken.swap(dirty_);
+  return taken;
+}
+
+// ---- Form registry ---------------------------------------------------------------------------
+
+Form& AdoptForm(std::unique_ptr<Form> form) {
+  State().forms.push_back(std::move(form));
+  return *State().forms.back();
+}
+
+const std::vector<std::unique_ptr<Form>>& AllForms() {
+  return State().forms;
+}
+
+void ResetRuntime() {
+  RuntimeState& state = State();
+  state.forms.clear();
+  state.queue.clear();
+}
+
+}  // namespace rt

@@ -1,0 +1,122 @@
+// The saver window's layout, its placement of the artwork, the exit check and the animation tick.
+#include "saver/frm_screen_saver.h"
+
+#include "assets/assets.h"
+#include "platform/runtime.h"
+#include "startup/module1.h"
+
+namespace {
+
+// Offsets in the artwork, in twips (15 twips a pixel): where the disk starts below and right of
+// the artwork's top-left corner, and the drive's slot, where a cycle restarts.
+constexpr float kDiskStartOffset = 4740;    // 316 px
+constexpr float kDiskLeftOffset = 8550;     // 570 px
+constexpr float kFinishLine = 4080;         // 272 px
+constexpr std::int16_t kFullHeight = 1800;  // 120 px, the disk's natural height
+constexpr std::int16_t kShrinkPerTick = 150;
+constexpr float kRisePerTick = 60;
+constexpr std::int16_t kHoldTicks = 5;
+
+}  // namespace
+
+frmScreenSaver::frmScreenSaver()
+    : Background(rt::LoadBuiltInPicture(assets::BackgroundBmp())),
+      Disk(rt::LoadBuiltInPicture(assets::DiskBmp())),
+      ProgramIcon(rt::LoadBuiltInIcon(assets::ProgramIcon(), 8)) {
+  // No caption, control box or buttons: no title bar; the sizable frame falls outside the screen
+  // once maximized. The purple matches the artwork's edges, so the band around it is seamless.
+  Caption = "";
+  ControlBox = false;
+  MinButton = false;
+  MaxButton = false;
+  BackColor = rt::Rgb(49, 0, 49);
+  Icon = &ProgramIcon;
+  ClientWidth = 12000;
+  ClientHeight = 9000;
+
+  Image1.SetPicture(&Background);
+  Image1.Move(0, 0, 12000, 9000);
+  Image2.SetPicture(&Disk);
+  Image2.SetStretch(true);  // a shorter box squeezes the whole disk
+  Image2.Move(8550, 4740, 2010, 1800);
+  tmrAnimation.SetInterval(150);
+
+  OnLoad = [this] { Form_Load(); };
+  OnKeyDown = [this](std::int16_t& keyCode, std::int16_t& shift) { Form_KeyDown(keyCode, shift); };
+  OnMouseDown = [this](std::int16_t b, std::int16_t s, float x, float y) {
+    Form_MouseDown(b, s, x, y);
+  };
+  OnMouseMove = [this](std::int16_t b, std::int16_t s, float x, float y) {
+    Form_MouseMove(b, s, x, y);
+  };
+  tmrAnimation.OnTimer = [this] { tmrAnimation_Timer(); };
+}
+
+void frmScreenSaver::Form_Load() {
+  SetWindowState(rt::WindowState::Maximized);
+  AlignPic();
+  Module1.IgnoreNextMove = true;
+}
+
+void frmScreenSaver::AlignPic() {
+  // The whole screen's size, not the window's: the artwork is centred on the screen.
+  Image1.SetTop((rt::ScreenHeightTwips() - Image1.Height()) / 2);
+  Image1.SetLeft((rt::ScreenWidthTwips() - Image1.Width()) / 2);
+  Image2.SetTop(Image1.Top() + kDiskStartOffset);
+  Image2.SetLeft(Image1.Left() + kDiskLeftOffset);
+}
+
+void frmScreenSaver::Form_KeyDown(std::int16_t&, std::int16_t&) {
+  const float keyPosition = -1;  // a key reports the impossible pointer position (-1, -1)
+  CheckActivity(keyPosition, keyPosition);
+}
+
+void frmScreenSaver::Form_MouseDown(std::int16_t, std::int16_t, float X, float Y) {
+  CheckActivity(X, Y);
+}
+
+void frmScreenSaver::Form_MouseMove(std::int16_t, std::int16_t, float X, float Y) {
+  CheckActivity(X, Y);
+}
+
+void frmScreenSaver::CheckActivity(const float& X, const float& Y) {
+  if (X == Module1.LastMouseX && Y == Module1.LastMouseY) return;  // nothing moved
+  Module1.LastMouseX = X;
+  Module1.LastMouseY = Y;
+  if (X == -1 || !Module1.IgnoreNextMove) EndSaver();
+  // The first changed position (the window system's report when the window appears) starts a
+  // one-second grace period; a nested call during it only clears the flag.
+  Pause(1);
+  Module1.IgnoreNextMove = false;
+}
+
+void frmScreenSaver::EndSaver() {
+  rt::EndProgram();
+}
+
+void frmScreenSaver::tmrAnimation_Timer() {
+  if (HoldTicks > 0) {
+    --HoldTicks;
+    Image2.SetVisible(true);
+    return;
+  }
+  if (DiskHeight < 1) {
+    DiskHeight = kFullHeight;  // the very first tick; DiskTop is left as it is
+  } else {
+    DiskHeight = static_cast<std::int16_t>(DiskHeight - kShrinkPerTick);
+    DiskTop -= kRisePerTick;
+  }
+  // The artwork's top is read every tick, so the disk follows the artwork should it move.
+  const float artworkTop = Image1.Top();
+  if (DiskTop <= artworkTop + kFinishLine) {
+    DiskTop = artworkTop + kDiskStartOffset;
+    DiskHeight = kFullHeight;
+    HoldTicks = kHoldTicks;
+    if (HasCycled == 1)
+      Image2.SetVisible(false);  // from the second restart on, the disk vanishes for a tick
+    else
+      HasCycled = 1;
+  }
+  Image2.SetHeight(DiskHeight);
+  Image2.SetTop(DiskTop);
+}
