@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,7 @@ TEST(DrawTextTest, UnderlineIndexNotAtACharacterStartDrawsNoLine) {
 struct ClipCase {
   const char* name;
   PixelRect clip;
+  friend void PrintTo(const ClipCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DrawTextClipTest : public ::testing::TestWithParam<ClipCase> {};
@@ -198,6 +200,7 @@ struct BuiltInFont {
   const BitmapFont* font;
   int minCapHeight, maxCapHeight;
   int minLineHeight, maxLineHeight;
+  friend void PrintTo(const BuiltInFont& c, std::ostream* os) { *os << c.name; }
 };
 
 class BuiltInFontTest : public ::testing::TestWithParam<BuiltInFont> {};
@@ -352,6 +355,7 @@ struct WrapCase {
   std::string_view text;
   int maxWidth;
   std::vector<std::string> lines;
+  friend void PrintTo(const WrapCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class WrapTextCaseTest : public ::testing::TestWithParam<WrapCase> {};
@@ -385,10 +389,12 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Access keys ----
 
 struct AccessKeyCase {
+  const char* name;
   std::string_view caption;
   std::string text;
   int keyIndex;
   char32_t key;
+  friend void PrintTo(const AccessKeyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StripAccessKeyTest : public ::testing::TestWithParam<AccessKeyCase> {};
@@ -402,13 +408,18 @@ TEST_P(StripAccessKeyTest, StripsMarkersAndFindsTheKey) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StripAccessKeyTest,
-    ::testing::Values(AccessKeyCase{"&OK", "OK", 0, U'O'}, AccessKeyCase{"&&", "&", -1, 0},
-                      AccessKeyCase{"E&xit", "Exit", 1, U'x'}, AccessKeyCase{"a&&b", "a&b", -1, 0},
-                      AccessKeyCase{"&&&x", "&x", 1, U'x'}, AccessKeyCase{"&a&b", "ab", 0, U'a'},
-                      AccessKeyCase{"end&", "end", -1, 0}, AccessKeyCase{"", "", -1, 0},
-                      AccessKeyCase{"OK", "OK", -1, 0},
-                      AccessKeyCase{"x&\xC2\xA9", "x\xC2\xA9", 1, 0xA9},
-                      AccessKeyCase{"&\xFF", "\xFF", 0, kReplacementChar}));
+    ::testing::Values(AccessKeyCase{"Ok", "&OK", "OK", 0, U'O'},
+                      AccessKeyCase{"DoubledMarker", "&&", "&", -1, 0},
+                      AccessKeyCase{"KeyInTheMiddle", "E&xit", "Exit", 1, U'x'},
+                      AccessKeyCase{"DoubledMarkerInTheMiddle", "a&&b", "a&b", -1, 0},
+                      AccessKeyCase{"DoubledThenKey", "&&&x", "&x", 1, U'x'},
+                      AccessKeyCase{"OnlyTheFirstKeyCounts", "&a&b", "ab", 0, U'a'},
+                      AccessKeyCase{"LoneMarkerAtTheEnd", "end&", "end", -1, 0},
+                      AccessKeyCase{"Empty", "", "", -1, 0},
+                      AccessKeyCase{"NoMarker", "OK", "OK", -1, 0},
+                      AccessKeyCase{"MultiByteKey", "x&\xC2\xA9", "x\xC2\xA9", 1, 0xA9},
+                      AccessKeyCase{"InvalidByteAsKey", "&\xFF", "\xFF", 0, kReplacementChar}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AccessKeyDrawingTest, KeyIndexUnderlinesTheKeyWhenDrawn) {
   const AccessKeyCaption caption = StripAccessKey("B&A");
@@ -425,6 +436,7 @@ struct Utf8Case {
   const char* name;
   std::string_view bytes;
   std::vector<char32_t> codePoints;
+  friend void PrintTo(const Utf8Case& c, std::ostream* os) { *os << c.name; }
 };
 
 class Utf8Test : public ::testing::TestWithParam<Utf8Case> {};
