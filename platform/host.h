@@ -73,9 +73,9 @@ double ClockSeconds();
 void SetCursorPos(int x, int y);
 
 // The frame the window system will put around a window of this kind.
-FrameExtents FrameFor(const WindowSpec& spec);
+FrameExtents FrameFor(const WindowSpec& settings);
 // Creates the window and shows it. A window shown under the pointer gets one MouseMove.
-WindowId CreateWindow(const WindowSpec& spec);
+WindowId CreateWindow(const WindowSpec& settings);
 // Puts `area` (client pixels) on the screen from `pixels`, `stride` pixels per row.
 void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride);
 // Fills `area` (client pixels) with one colour.
