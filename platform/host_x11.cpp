@@ -1,0 +1,675 @@
+// The X11 host: Xlib windows, input translated to the runtime's events, pixels put with MIT-SHM
+// where the server has it. Layout, painting and timers stay in the runtime.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <utility>
+#include <vector>
+
+// Xlib's KeyPress macro would rename the runtime's event of that name.
+constexpr int kXKeyPressEvent = KeyPress;
+#undef KeyPress
+
+#include "platform/host.h"
+
+namespace host {
+namespace {
+
+struct X11Window {
+  Window xid = 0;
+  GC gc = nullptr;
+  WindowKind kind = WindowKind::Dialog;
+  rt::PixelSize client;
+};
+
+struct X11State {
+  std::string commandLine;
+  Display* display = nullptr;
+  int screen = 0;
+  Window root = 0;
+  Visual* visual = nullptr;
+  int depth = 0;
+  std::vector<X11Window> windows;  // index + 1 is the window's id
+  std::deque<Event> pending;       // events the host makes itself (the pointer report on map)
+  std::vector<char> buffer;        // converted pixels for XPutImage
+  bool useShm = false;
+  XShmSegmentInfo shm{};
+  std::size_t shmSize = 0;
+  bool shmBusy = false;  // the server may still read the segment
+  int trappedError = 0;
+  int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
+  int instanceSocket = -1;
+  bool instanceChecked = false, anotherInstance = false;
+  bool frameKnown = false;
+  FrameExtents dialogFrame;
+};
+
+X11State& S() {
+  static X11State state;
+  return state;
+}
+
+Atom Intern(const char* name) {
+  return XInternAtom(S().display, name, False);
+}
+
+// Some calls may fail on the server (a missing SHM segment, a window that is gone); those run
+// between BeginTrap and EndTrap instead of ending the process in Xlib's default handler.
+int TrapError(Display*, XErrorEvent* error) {
+  S().trappedError = error->error_code;
+  return 0;
+}
+void BeginTrap() {
+  X11State& s = S();
+  XSync(s.display, False);
+  s.trappedError = 0;
+  s.previousErrorHandler = XSetErrorHandler(TrapError);
+}
+bool EndTrap() {
+  X11State& s = S();
+  XSync(s.display, False);
+  XSetErrorHandler(s.previousErrorHandler);
+  return s.trappedError == 0;
+}
+
+X11Window* Find(WindowId id) {
+  auto& windows = S().windows;
+  if (id <= 0 || static_cast<std::size_t>(id) > windows.size()) return nullptr;
+  return &windows[static_cast<std::size_t>(id) - 1];
+}
+
+WindowId IdOf(Window xid) {
+  const auto& windows = S().windows;
+  for (std::size_t i = 0; i < windows.size(); ++i)
+    if (windows[i].xid == xid) return static_cast<WindowId>(i + 1);
+  return 0;
+}
+
+int ChannelShift(unsigned long mask) {
+  int shift = 0;
+  while (mask != 0 && (mask & 1) == 0) {
+    mask >>= 1;
+    ++shift;
+  }
+  return shift;
+}
+
+// The visual's pixel value for an 0xAARRGGBB colour.
+unsigned long PixelValue(rt::Pixel colour) {
+  const Visual* v = S().visual;
+  const auto channel = [](unsigned value, unsigned long mask) {
+    const unsigned long max = mask >> ChannelShift(mask);
+    return ((value * max + 127) / 255) << ChannelShift(mask);
+  };
+  return channel((colour >> 16) & 0xFF, v->red_mask) |
+         channel((colour >> 8) & 0xFF, v->green_mask) | channel(colour & 0xFF, v->blue_mask);
+}
+
+// Copies `area` of `pixels` into `image`, fast for the usual 32-bit 0x00RRGGBB layout.
+void Convert(XImage* image, const rt::Pixel* pixels, int stride) {
+  const Visual* v = S().visual;
+  const bool plain = image->bits_per_pixel == 32 && v->red_mask == 0xFF0000 &&
+                     v->green_mask == 0xFF00 && v->blue_mask == 0xFF;
+  for (int y = 0; y < image->height; ++y) {
+    const rt::Pixel* src = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    if (plain) {
+      auto* dst = reinterpret_cast<std::uint32_t*>(image->data + y * image->bytes_per_line);
+      for (int x = 0; x < image->width; ++x) dst[x] = src[x] & 0xFFFFFF;
+    } else {
+      for (int x = 0; x < image->width; ++x) XPutPixel(image, x, y, PixelValue(src[x]));
+    }
+  }
+}
+
+void DropShmSegment() {
+  X11State& s = S();
+  if (s.shmSize == 0) return;
+  XShmDetach(s.display, &s.shm);
+  XSync(s.display, False);  // the server lets go before the memory does
+  shmdt(s.shm.shmaddr);
+  s.shmSize = 0;
+  s.shmBusy = false;
+}
+
+// A shared segment of at least `bytes`; false (and no more SHM) when the server can't attach it,
+// as happens on a display reached over the network.
+bool EnsureShmSegment(std::size_t bytes) {
+  X11State& s = S();
+  if (s.shmSize >= bytes) return true;
+  DropShmSegment();
+  const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+  if (id < 0) return s.useShm = false;
+  void* address = shmat(id, nullptr, 0);
+  if (address == reinterpret_cast<void*>(-1)) {
+    shmctl(id, IPC_RMID, nullptr);
+    return s.useShm = false;
+  }
+  s.shm.shmid = id;
+  s.shm.shmaddr = static_cast<char*>(address);
+  s.shm.readOnly = True;
+  BeginTrap();
+  XShmAttach(s.display, &s.shm);
+  const bool attached = EndTrap();
+  shmctl(id, IPC_RMID, nullptr);  // freed by the kernel once both sides have detached
+  if (!attached) {
+    shmdt(address);
+    return s.useShm = false;
+  }
+  s.shmSize = bytes;
+  return true;
+}
+
+constexpr std::pair<KeySym, int> kVirtualKeys[] = {
+    {XK_BackSpace, 8},      {XK_Tab, 9},           {XK_ISO_Left_Tab, 9},
+    {XK_KP_Begin, 12},      {XK_Return, 13},       {XK_KP_Enter, 13},
+    {XK_Shift_L, 16},       {XK_Shift_R, 16},      {XK_Control_L, 17},
+    {XK_Control_R, 17},     {XK_Alt_L, 18},        {XK_Alt_R, 18},
+    {XK_Meta_L, 18},        {XK_Meta_R, 18},       {XK_ISO_Level3_Shift, 18},
+    {XK_Pause, 19},         {XK_Caps_Lock, 20},    {XK_Escape, 27},
+    {XK_space, 32},         {XK_Prior, 33},        {XK_KP_Prior, 33},
+    {XK_Next, 34},          {XK_KP_Next, 34},      {XK_End, 35},
+    {XK_KP_End, 35},        {XK_Home, 36},         {XK_KP_Home, 36},
+    {XK_Left, 37},          {XK_KP_Left, 37},      {XK_Up, 38},
+    {XK_KP_Up, 38},         {XK_Right, 39},        {XK_KP_Right, 39},
+    {XK_Down, 40},          {XK_KP_Down, 40},      {XK_Print, 44},
+    {XK_Insert, 45},        {XK_KP_Insert, 45},    {XK_Delete, 46},
+    {XK_KP_Delete, 46},     {XK_Super_L, 91},      {XK_Super_R, 92},
+    {XK_Menu, 93},          {XK_KP_Multiply, 106}, {XK_KP_Add, 107},
+    {XK_KP_Separator, 108}, {XK_KP_Subtract, 109}, {XK_KP_Decimal, 110},
+    {XK_KP_Divide, 111},    {XK_Num_Lock, 144},    {XK_Scroll_Lock, 145},
+    {XK_semicolon, 186},    {XK_equal, 187},       {XK_comma, 188},
+    {XK_minus, 189},        {XK_period, 190},      {XK_slash, 191},
+    {XK_grave, 192},        {XK_bracketleft, 219}, {XK_backslash, 220},
+    {XK_bracketright, 221}, {XK_apostrophe, 222},
+};
+
+// The Windows virtual-key code of a key; 0 for keys without one.
+int VirtualKey(KeySym sym) {
+  if (sym >= XK_a && sym <= XK_z) return 'A' + static_cast<int>(sym - XK_a);
+  if (sym >= XK_A && sym <= XK_Z) return 'A' + static_cast<int>(sym - XK_A);
+  if (sym >= XK_0 && sym <= XK_9) return '0' + static_cast<int>(sym - XK_0);
+  if (sym >= XK_KP_0 && sym <= XK_KP_9) return 96 + static_cast<int>(sym - XK_KP_0);
+  if (sym >= XK_F1 && sym <= XK_F24) return 112 + static_cast<int>(sym - XK_F1);
+  for (const auto& [keysym, code] : kVirtualKeys)
+    if (keysym == sym) return code;
+  return 0;
+}
+
+int ShiftBits(unsigned state) {
+  return ((state & ShiftMask) ? kShiftMask : 0) | ((state & ControlMask) ? kCtrlMask : 0) |
+         ((state & Mod1Mask) ? kAltMask : 0);
+}
+
+int HeldButtons(unsigned state) {
+  return ((state & Button1Mask) ? kLeftButton : 0) | ((state & Button3Mask) ? kRightButton : 0) |
+         ((state & Button2Mask) ? kMiddleButton : 0);
+}
+
+int ButtonBit(unsigned button) {
+  switch (button) {
+    case Button1:
+      return kLeftButton;
+    case Button2:
+      return kMiddleButton;
+    case Button3:
+      return kRightButton;
+    default:
+      return 0;  // wheel and extra buttons: no click
+  }
+}
+
+// A window that appears under the pointer hears of it once, as a window system reports it.
+void ReportPointerOnMap(WindowId id) {
+  X11State& s = S();
+  const X11Window* window = Find(id);
+  Window rootReturn, child;
+  int rootX, rootY, x, y;
+  unsigned mask;
+  if (!XQueryPointer(s.display, window->xid, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask))
+    return;  // the pointer is on another screen
+  if (x < 0 || y < 0 || x >= window->client.width || y >= window->client.height) return;
+  Event event;
+  event.type = EventType::MouseMove;
+  event.window = id;
+  event.x = x;
+  event.y = y;
+  event.button = HeldButtons(mask);
+  event.shift = ShiftBits(mask);
+  s.pending.push_back(event);
+}
+
+// Turns an X event into the runtime's; false for those the runtime does not hear of.
+bool Translate(XEvent& xevent, Event& out) {
+  X11State& s = S();
+  const WindowId id = IdOf(xevent.xany.window);
+  if (id == 0) return false;
+  out = Event{};
+  out.window = id;
+  switch (xevent.type) {
+    case kXKeyPressEvent: {
+      char text[8];
+      KeySym typed = NoSymbol;
+      const int length = XLookupString(&xevent.xkey, text, sizeof text, &typed, nullptr);
+      // Keypad keys follow Num Lock; every other key is named by its unshifted symbol.
+      const KeySym sym = IsKeypadKey(typed) ? typed : XLookupKeysym(&xevent.xkey, 0);
+      out.type = EventType::KeyDown;
+      out.keyCode = VirtualKey(sym);
+      out.shift = ShiftBits(xevent.xkey.state);
+      const auto character = length > 0 ? static_cast<unsigned char>(text[0]) : 0;
+      if (character != 0 && character != 127) {  // Delete types nothing on Windows either
+        Event typedEvent = out;
+        typedEvent.type = EventType::KeyPress;
+        typedEvent.keyChar = character;
+        s.pending.push_back(typedEvent);
+      }
+      return true;
+    }
+    case ButtonPress:
+    case ButtonRelease:
+      out.type = xevent.type == ButtonPress ? EventType::MouseDown : EventType::MouseUp;
+      out.x = xevent.xbutton.x;
+      out.y = xevent.xbutton.y;
+      out.button = ButtonBit(xevent.xbutton.button);
+      out.shift = ShiftBits(xevent.xbutton.state);
+      return out.button != 0;
+    case MotionNotify:
+      out.type = EventType::MouseMove;
+      out.x = xevent.xmotion.x;
+      out.y = xevent.xmotion.y;
+      out.button = HeldButtons(xevent.xmotion.state);
+      out.shift = ShiftBits(xevent.xmotion.state);
+      return true;
+    case Expose:
+      out.type = EventType::Exposed;
+      out.x = xevent.xexpose.x;
+      out.y = xevent.xexpose.y;
+      out.width = xevent.xexpose.width;
+      out.height = xevent.xexpose.height;
+      return true;
+    case MapNotify:
+      ReportPointerOnMap(id);
+      return false;
+    case VisibilityNotify:
+      // Another override-redirect window came over the saver: back on top.
+      if (Find(id)->kind == WindowKind::FullScreen &&
+          xevent.xvisibility.state != VisibilityUnobscured)
+        XRaiseWindow(s.display, xevent.xany.window);
+      return false;
+    case ClientMessage:
+      if (xevent.xclient.format != 32 ||
+          static_cast<Atom>(xevent.xclient.data.l[0]) != Intern("WM_DELETE_WINDOW"))
+        return false;
+      out.type = EventType::CloseRequest;
+      return true;
+    default:
+      return false;
+  }
+}
+
+double Now() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Waits until the X connection has something to read or `seconds` pass (negative: for ever).
+void PollConnection(double seconds) {
+  pollfd fd{ConnectionNumber(S().display), POLLIN, 0};
+  // Rounded up: waking a little early would only spin until the deadline.
+  const int ms = seconds < 0 ? -1 : static_cast<int>(std::ceil(seconds * 1000));
+  poll(&fd, 1, ms);
+}
+
+void SetCardinals(Window window, const char* property, Atom type, const long* values, int count) {
+  XChangeProperty(S().display, window, Intern(property), type, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(values), count);
+}
+
+// Everything the window manager reads from a dialog before mapping it.
+void SetDialogHints(Window window, const WindowSpec& settings) {
+  Display* display = S().display;
+  XSizeHints* size = XAllocSizeHints();
+  size->flags = USPosition | PPosition | PMinSize | PMaxSize | PWinGravity;
+  size->x = settings.outer.x;
+  size->y = settings.outer.y;
+  size->min_width = size->max_width = std::max(1, settings.client.width);
+  size->min_height = size->max_height = std::max(1, settings.client.height);
+  size->win_gravity = NorthWestGravity;  // the position is the frame's top-left corner
+  XSetWMNormalHints(display, window, size);
+  XFree(size);
+
+  XWMHints* wm = XAllocWMHints();
+  wm->flags = InputHint | StateHint;
+  wm->input = True;
+  wm->initial_state = NormalState;
+  XSetWMHints(display, window, wm);
+  XFree(wm);
+
+  XStoreName(display, window, settings.caption.c_str());
+  XChangeProperty(display, window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING"), 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(settings.caption.data()),
+                  static_cast<int>(settings.caption.size()));
+  // Motif hints: the user may move the dialog, nothing else (no close, resize or minimize);
+  // a border and a title bar.
+  constexpr long kFunctionsAndDecorations = 1 | 2, kMoveOnly = 4, kBorderAndTitle = 2 | 8;
+  const long motif[5] = {kFunctionsAndDecorations, kMoveOnly, kBorderAndTitle, 0, 0};
+  SetCardinals(window, "_MOTIF_WM_HINTS", Intern("_MOTIF_WM_HINTS"), motif, 5);
+  const long skipTaskbar = static_cast<long>(Intern("_NET_WM_STATE_SKIP_TASKBAR"));
+  SetCardinals(window, "_NET_WM_STATE", XA_ATOM, &skipTaskbar, 1);
+  Atom deleteWindow = Intern("WM_DELETE_WINDOW");
+  XSetWMProtocols(display, window, &deleteWindow, 1);
+}
+
+void SetIcon(Window window, const rt::Picture* icon) {
+  if (icon == nullptr || icon->empty()) return;
+  std::vector<long> data{icon->width, icon->height};  // format 32 travels as longs in Xlib
+  for (const rt::Pixel p : icon->pixels) data.push_back(static_cast<long>(p));
+  SetCardinals(window, "_NET_WM_ICON", XA_CARDINAL, data.data(), static_cast<int>(data.size()));
+}
+
+// A running EWMH window manager leaves a live window named in _NET_SUPPORTING_WM_CHECK.
+bool WindowManagerRunning() {
+  X11State& s = S();
+  const auto readCheck = [&](Window window, Window& out) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    const bool ok =
+        XGetWindowProperty(s.display, window, Intern("_NET_SUPPORTING_WM_CHECK"), 0, 1, False,
+                           XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+        type == XA_WINDOW && format == 32 && count == 1;
+    if (ok) out = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+    if (data != nullptr) XFree(data);
+    return ok;
+  };
+  Window check = 0, again = 0;
+  if (!readCheck(s.root, check)) return false;
+  BeginTrap();  // a window manager that has gone leaves a stale id behind
+  const bool live = readCheck(check, again);
+  return EndTrap() && live && again == check;
+}
+
+// Asks the window manager which frame it would give a dialog, waiting a moment for the answer.
+FrameExtents AskFrameExtents(const WindowSpec& settings) {
+  X11State& s = S();
+  FrameExtents frame;
+  if (!WindowManagerRunning()) return frame;
+  XSetWindowAttributes attributes{};
+  attributes.event_mask = PropertyChangeMask;
+  const Window probe = XCreateWindow(s.display, s.root, 0, 0, std::max(1, settings.client.width),
+                                     std::max(1, settings.client.height), 0, CopyFromParent,
+                                     InputOutput, CopyFromParent, CWEventMask, &attributes);
+  SetDialogHints(probe, settings);
+  XEvent request{};
+  request.xclient.type = ClientMessage;
+  request.xclient.window = probe;
+  request.xclient.message_type = Intern("_NET_REQUEST_FRAME_EXTENTS");
+  request.xclient.format = 32;
+  XSendEvent(s.display, s.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &request);
+  const Atom extents = Intern("_NET_FRAME_EXTENTS");
+  const double deadline = Now() + 0.5;
+  for (bool answered = false; !answered && Now() < deadline;) {
+    XEvent event;
+    while (XCheckTypedWindowEvent(s.display, probe, PropertyNotify, &event))
+      answered = answered || event.xproperty.atom == extents;
+    if (!answered) PollConnection(std::max(0.0, std::min(0.05, deadline - Now())));
+  }
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(s.display, probe, extents, 0, 4, False, XA_CARDINAL, &type, &format,
+                         &count, &after, &data) == Success &&
+      type == XA_CARDINAL && format == 32 && count == 4) {
+    const auto* values = reinterpret_cast<const long*>(data);
+    frame = {static_cast<int>(values[0]), static_cast<int>(values[2]), static_cast<int>(values[1]),
+             static_cast<int>(values[3])};
+  }
+  if (data != nullptr) XFree(data);
+  XDestroyWindow(s.display, probe);
+  return frame;
+}
+
+// Keyboard and pointer go to the saver whatever is under the pointer. Another client may hold a
+// grab for a moment (a menu closing), so try for a little while.
+void GrabInput(Window window) {
+  Display* display = S().display;
+  bool keyboard = false, pointer = false;
+  for (int attempt = 0; attempt < 50 && !(keyboard && pointer); ++attempt) {
+    if (attempt > 0) poll(nullptr, 0, 10);
+    if (!keyboard)
+      keyboard = XGrabKeyboard(display, window, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+                 GrabSuccess;
+    if (!pointer)
+      pointer = XGrabPointer(display, window, False,
+                             ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+                             GrabModeAsync, None, None, CurrentTime) == GrabSuccess;
+  }
+}
+
+// One copy per user and display: an abstract socket's name is free again when its process ends.
+bool BindInstanceSocket() {
+  X11State& s = S();
+  std::string display = DisplayString(s.display);
+  const auto colon = display.rfind(':');
+  const auto dot = display.find('.', colon == std::string::npos ? 0 : colon);
+  if (dot != std::string::npos) display.erase(dot);  // ":1.0" and ":1" are the same display
+  const std::string name = "quietglass-" + std::to_string(getuid()) + "-" + display;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
+  std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
+  s.instanceSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s.instanceSocket < 0) return false;
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  return bind(s.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) != 0 &&
+         errno == EADDRINUSE;
+}
+
+}  // namespace
+
+bool Start(int argc, char** argv, std::string& error) {
+  X11State& s = S();
+  for (int i = 1; i < argc; ++i) s.commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+  const std::string name = XDisplayName(nullptr);
+  if (name.empty()) {
+    error = "no display to show on (DISPLAY is not set)";
+    return false;
+  }
+  // Xlib prints a server's refusal on stderr itself; catch it so the reason stays on one line.
+  int pipeFds[2];
+  const bool catching = pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0;
+  const int savedStderr = catching ? dup(STDERR_FILENO) : -1;
+  if (catching) dup2(pipeFds[1], STDERR_FILENO);
+  s.display = XOpenDisplay(nullptr);
+  std::string told;
+  if (catching) {
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    close(pipeFds[1]);
+    char text[512];
+    const ssize_t length = read(pipeFds[0], text, sizeof text);
+    close(pipeFds[0]);
+    for (ssize_t i = 0; i < length; ++i) told += text[i] == '\n' || text[i] == '\r' ? ' ' : text[i];
+    while (!told.empty() && told.back() == ' ') told.pop_back();
+  }
+  if (s.display == nullptr) {
+    error = "cannot open display '" + name + "'" + (told.empty() ? "" : ": " + told);
+    return false;
+  }
+  s.screen = DefaultScreen(s.display);
+  s.root = RootWindow(s.display, s.screen);
+  s.visual = DefaultVisual(s.display, s.screen);
+  s.depth = DefaultDepth(s.display, s.screen);
+  s.useShm = XShmQueryExtension(s.display);
+  return true;
+}
+
+std::string CommandLineText() {
+  return S().commandLine;
+}
+
+bool AnotherInstanceRunning() {
+  X11State& s = S();
+  if (!s.instanceChecked) {
+    s.anotherInstance = BindInstanceSocket();
+    s.instanceChecked = true;
+  }
+  return s.anotherInstance;
+}
+
+void EndProcess() {
+  _exit(0);  // the server drops our windows and grabs with the connection
+}
+
+rt::PixelSize ScreenSize() {
+  const X11State& s = S();
+  return {DisplayWidth(s.display, s.screen), DisplayHeight(s.display, s.screen)};
+}
+
+double MonotonicSeconds() {
+  return Now();
+}
+
+double ClockSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
+         static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+void SetCursorPos(int x, int y) {
+  const rt::PixelSize screen = ScreenSize();
+  x = std::clamp(x, 0, std::max(0, screen.width - 1));
+  y = std::clamp(y, 0, std::max(0, screen.height - 1));
+  XWarpPointer(S().display, None, S().root, 0, 0, 0, 0, x, y);
+  XFlush(S().display);
+}
+
+FrameExtents FrameFor(const WindowSpec& settings) {
+  X11State& s = S();
+  if (settings.kind == WindowKind::FullScreen) return {};
+  // Every dialog has the same decorations, so the window manager is asked once.
+  if (!s.frameKnown) {
+    s.dialogFrame = AskFrameExtents(settings);
+    s.frameKnown = true;
+  }
+  return s.dialogFrame;
+}
+
+WindowId CreateWindow(const WindowSpec& settings) {
+  X11State& s = S();
+  const bool fullScreen = settings.kind == WindowKind::FullScreen;
+  const rt::PixelSize client = fullScreen ? ScreenSize() : settings.client;
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = PixelValue(settings.background);
+  attributes.override_redirect = fullScreen ? True : False;
+  attributes.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |
+                          PointerMotionMask | StructureNotifyMask |
+                          (fullScreen ? VisibilityChangeMask : 0);
+  const Window xid = XCreateWindow(
+      s.display, s.root, fullScreen ? 0 : settings.outer.x, fullScreen ? 0 : settings.outer.y,
+      std::max(1, client.width), std::max(1, client.height), 0, CopyFromParent, InputOutput,
+      CopyFromParent, CWBackPixel | CWOverrideRedirect | CWEventMask, &attributes);
+  XClassHint classHint{const_cast<char*>("quietglass"), const_cast<char*>("Quietglass")};
+  XSetClassHint(s.display, xid, &classHint);
+  if (!fullScreen) SetDialogHints(xid, settings);
+  SetIcon(xid, settings.icon);
+  s.windows.push_back({xid, XCreateGC(s.display, xid, 0, nullptr), settings.kind, client});
+  XMapRaised(s.display, xid);
+  if (fullScreen) GrabInput(xid);  // must run after XMapRaised: only a viewable window grabs
+  XFlush(s.display);
+  return static_cast<WindowId>(s.windows.size());
+}
+
+void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  X11State& s = S();
+  const X11Window* target = Find(window);
+  if (target == nullptr || area.empty()) return;
+  XImage* image = nullptr;
+  if (s.useShm) {
+    image = XShmCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, nullptr,
+                            &s.shm, static_cast<unsigned>(area.width),
+                            static_cast<unsigned>(area.height));
+    const auto bytes = static_cast<std::size_t>(image->bytes_per_line) * area.height;
+    if (EnsureShmSegment(bytes)) {
+      // One segment, reused: the server must be done with the last picture first.
+      if (s.shmBusy) XSync(s.display, False);
+      image->data = s.shm.shmaddr;
+      image->obdata = reinterpret_cast<char*>(&s.shm);
+      Convert(image, pixels, stride);
+      XShmPutImage(s.display, target->xid, target->gc, image, 0, 0, area.x, area.y,
+                   static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
+      s.shmBusy = true;
+    }
+    image->data = nullptr;
+    image->obdata = nullptr;  // ours, not Xlib's to free
+    XDestroyImage(image);
+    if (s.useShm) return;
+  }
+  image =
+      XCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, 0, nullptr,
+                   static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), 32, 0);
+  s.buffer.resize(static_cast<std::size_t>(image->bytes_per_line) * area.height);
+  image->data = s.buffer.data();
+  Convert(image, pixels, stride);
+  XPutImage(s.display, target->xid, target->gc, image, 0, 0, area.x, area.y,
+            static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
+  image->data = nullptr;
+  XDestroyImage(image);
+}
+
+void Fill(WindowId window, const rt::PixelRect& area, rt::Pixel colour) {
+  const X11Window* target = Find(window);
+  if (target == nullptr || area.empty()) return;
+  XSetForeground(S().display, target->gc, PixelValue(colour));
+  XFillRectangle(S().display, target->xid, target->gc, area.x, area.y,
+                 static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
+}
+
+void Flush() {
+  XFlush(S().display);
+}
+
+bool WaitEvent(double timeoutSeconds, Event& out) {
+  X11State& s = S();
+  const double deadline = timeoutSeconds < 0 ? 0 : Now() + timeoutSeconds;
+  for (;;) {
+    if (!s.pending.empty()) {
+      out = s.pending.front();
+      s.pending.pop_front();
+      return true;
+    }
+    if (XPending(s.display) > 0) {  // also sends what is still buffered
+      XEvent xevent;
+      XNextEvent(s.display, &xevent);
+      if (Translate(xevent, out)) return true;
+      continue;
+    }
+    const double left = deadline - Now();
+    if (timeoutSeconds >= 0 && left <= 0) return false;
+    PollConnection(timeoutSeconds < 0 ? -1 : left);
+  }
+}
+
+}  // namespace host
