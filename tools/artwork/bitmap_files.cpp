@@ -1,5 +1,4 @@
-// BMP and ICO encoding: little-endian headers written field by field, palette rows padded to 4
-// bytes.
+// BMP and ICO encoding: little-endian headers written field by field, rows padded to 4 bytes.
 #include "tools/artwork/bitmap_files.h"
 
 #include <stdexcept>

@@ -32,7 +32,9 @@ constexpr Palette BuildPalette() {
   for (int i = 0; i < static_cast<int>(kShortBarBands.size()); ++i) {
     if (i != kShortBarLeadBand) palette[entry++] = kShortBarBands[i].colour;
   }
-  palette[entry++] = palette[kFirstArtworkEntry];  // entry 20
+  if (entry != kRepeatedEntry)
+    throw std::logic_error("the repeated entry must follow the short bars");
+  palette[entry++] = palette[kFirstArtworkEntry];
   for (const Band& band : kLongBarBands) palette[entry++] = band.colour;
   for (rt::Pixel colour : {kPurple, kSalmonDark, kSalmonLight, kEjectLight, kGreyDark, kEjectShadow,
                            kGreyLight, kBlueLight, kBlueDark, kNavy, kNavyDeep}) {

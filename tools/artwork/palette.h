@@ -34,7 +34,6 @@ constexpr rt::Pixel kNavyDeep = Hex(0x000063);     // dark dither
 constexpr int kFirstArtworkEntry = 10;
 constexpr int kLastArtworkEntry = 46;
 constexpr int kRepeatedEntry = 20;  // a second copy of entry 10, which no picture uses
-constexpr int kLabelWhiteEntry = 47;
 constexpr int kFirstUpperSystemEntry = 246;
 
 // The shared palette: the 20 reserved system colours at 0-9 and 246-255, the artwork colours at
