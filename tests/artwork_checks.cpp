@@ -513,6 +513,28 @@ TEST_F(BackgroundPicture, TextLinesStartInColumn161AndEndInTheirLastCell) {
   }
 }
 
+struct GlyphRows {
+  const char* glyph;
+  int lineTop, cell;
+  int firstRow, lastRow;  // counted from the line's top
+};
+
+// Capitals, digits and ascenders are 14 px high, the x-height is 10 px and descenders reach 2 px
+// below the baseline.
+TEST_F(BackgroundPicture, GlyphHeights) {
+  for (const GlyphRows& g :
+       {GlyphRows{"3", 344, 0, 0, 13}, GlyphRows{"b", 344, 4, 0, 13}, GlyphRows{"o", 344, 5, 4, 13},
+        GlyphRows{"C", 368, 0, 0, 13}, GlyphRows{"p", 368, 2, 4, 15}, GlyphRows{"y", 368, 3, 4, 15},
+        GlyphRows{"P", 392, 0, 0, 13}, GlyphRows{"w", 392, 4, 4, 13},
+        GlyphRows{",", 392, 15, 10, 15}, GlyphRows{"A", 416, 0, 0, 13},
+        GlyphRows{"g", 416, 6, 4, 15}, GlyphRows{"v", 416, 16, 4, 13}}) {
+    const int left = 160 + 10 * g.cell;
+    const Rect box = InkBox({left, g.lineTop, left + 9, g.lineTop + 15});
+    EXPECT_EQ(box.top - g.lineTop, g.firstRow) << g.glyph;
+    EXPECT_EQ(box.bottom - g.lineTop, g.lastRow) << g.glyph;
+  }
+}
+
 TEST_F(BackgroundPicture, GlyphsKeepToTheirCellsButTheCopyrightSignFillsItsCell) {
   for (const TextLine& line : kTextLines) {
     for (int y = line.top; y <= line.top + 15; ++y) {
