@@ -120,30 +120,30 @@ rt::Picture DrawCreature(const CreatureColours& colours) {
       const rt::Pixel orange = (x + y) % 2 == 0 ? colours.orange : colours.orangeAlternate;
       rt::Pixel pixel = 0;
       // Head: a wide oval with a thick outline, shaded towards the lower right.
-      if (InEllipse(x, y, 16, 12.5, 14.5, 11.5)) {
+      if (InEllipse(x, y, 16, 11.5, 14.5, 10.8)) {
         pixel = kBlack;
-        if (InEllipse(x, y, 16, 12.5, 12.3, 9.4))
-          pixel = InEllipse(x, y, 14.5, 11, 11.5, 9) ? colours.skin : colours.shade;
+        if (InEllipse(x, y, 16, 11.5, 12.3, 8.7))
+          pixel = InEllipse(x, y, 14.5, 10, 11.5, 8.5) ? colours.skin : colours.shade;
       }
       // Eyes: white ovals with black rims, pupils turned towards each other.
-      for (double eyeX : {11.5, 20.5}) {
-        if (InEllipse(x, y, eyeX, 9.5, 4.4, 5.4)) pixel = kBlack;
-        if (InEllipse(x, y, eyeX, 9.5, 3.3, 4.3)) pixel = kWhite;
-        if (InEllipse(x, y, eyeX + (eyeX < 16 ? 1.5 : -1.5), 10.5, 1.2, 1.8)) pixel = kBlack;
+      for (double eyeX : {10.5, 21.5}) {
+        if (InEllipse(x, y, eyeX, 8.5, 4.5, 5.4)) pixel = kBlack;
+        if (InEllipse(x, y, eyeX, 8.5, 3.6, 4.5)) pixel = kWhite;
+        if (InEllipse(x, y, eyeX + (eyeX < 16 ? 1 : -1), 9, 1.1, 1.6)) pixel = kBlack;
       }
       // A wide grin.
-      if (y >= 16 && InEllipse(x, y, 16, 13, 8.6, 6.6) && !InEllipse(x, y, 16, 13, 7.4, 5.4))
+      if (y >= 15 && InEllipse(x, y, 16, 12, 8.6, 6.4) && !InEllipse(x, y, 16, 12, 7.4, 5.2))
         pixel = kBlack;
-      // Under the chin a bow tie: yellow wings striped with orange around an orange knot, all
-      // outlined in black. Wings grow taller away from the knot.
+      // Under the chin a bow tie: yellow wings, orange at their tips, around an orange knot, all
+      // outlined in black. The wings grow from 6 rows at the knot to 10 at their ends.
       const double across = std::abs(x + 0.5 - 16);
-      const double down = std::abs(y + 0.5 - 27.5);
-      if (across <= 9.5 && down <= 1.8 + across * 0.2) {
+      const double down = std::abs(y + 0.5 - 27);
+      const double wing = 2.5 + (std::min(across, 8.5) - 2.5) * 2 / 7;  // half the wing's height
+      if (across <= 9.5 && down <= wing) {
         pixel = kBlack;
-        if (across <= 8.5 && down <= 0.8 + across * 0.2)
-          pixel = static_cast<int>(across) % 3 == 2 ? orange : colours.yellow;
+        if (across <= 8.5 && down <= wing - 1) pixel = across >= 6.5 ? orange : colours.yellow;
       }
-      if (across <= 2 && down <= 2.5) pixel = across <= 1 && down <= 1.5 ? orange : kBlack;
+      if (across <= 1.5 && down <= 2) pixel = across <= 0.5 && down <= 1 ? orange : kBlack;
       icon.pixels[static_cast<std::size_t>(y) * kIconSide + x] = pixel;
     }
   }
