@@ -54,7 +54,7 @@ def version_nodes(data, offset=0, end=None):
         value_size = value_length * 2 if value_type == 1 else value_length
         value = data[value_start : value_start + value_size]
         children_start = (value_start + value_size + 3) & ~3
-        children = version_nodes(data, children_start, node_end) if children_start < node_end else []
+        children = version_nodes(data, children_start, node_end)
         nodes.append((key, value_type, value, children))
         offset = (node_end + 3) & ~3
     return nodes
