@@ -19,6 +19,7 @@ DIALOG_TITLE = "Quietglass v1.01"
 DIALOG_CLIENT = (225, 289)  # 3375 x 4335 twips
 # The OK button's centre in the dialog's client area: its box is 2160, 3840, 1095, 375 twips.
 OK_BUTTON_CENTRE = (180, 268)
+HEADLESS_DESKTOP = bytes([0, 0x80, 0x80])  # the headless screen around the windows
 CAPTURE_TICKS = 40  # two and a half disk cycles: every picture the animation shows
 SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -89,18 +90,21 @@ def parse_xwd_rgb(data):
     header_size, width, height = fields[0], fields[4], fields[5]
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
     red, green, blue, colours = fields[14], fields[15], fields[16], fields[19]
-    if bits_per_pixel != 32 or (red, green, blue) != (0xFF0000, 0xFF00, 0xFF):
-        raise ValueError(f"unexpected XWD pixel format: {bits_per_pixel} bits, masks "
-                         f"{red:x} {green:x} {blue:x}")
+    # Packed 24-bit pixels show up too once Wine has run (on rows as long as 32-bit ones).
+    step = bits_per_pixel // 8
+    if step not in (3, 4) or bytes_per_line < width * step or \
+            (red, green, blue) != (0xFF0000, 0xFF00, 0xFF):
+        raise ValueError(f"unexpected XWD pixel format: {bits_per_pixel} bits, "
+                         f"{bytes_per_line} bytes a row, masks {red:x} {green:x} {blue:x}")
     pixels = data[header_size + 12 * colours :]
     # Least significant byte first puts blue first in memory.
-    offsets = (2, 1, 0) if byte_order == 0 else (1, 2, 3)
+    offsets = (2, 1, 0) if byte_order == 0 else (step - 3, step - 2, step - 1)
     rgb = bytearray(width * height * 3)
     for y in range(height):
-        row = pixels[y * bytes_per_line : y * bytes_per_line + width * 4]
+        row = pixels[y * bytes_per_line : y * bytes_per_line + width * step]
         out = memoryview(rgb)[y * width * 3 : (y + 1) * width * 3]
         for c, offset in enumerate(offsets):
-            out[c::3] = row[offset::4]
+            out[c::3] = row[offset::step]
     return width, height, bytes(rgb)
 
 
@@ -259,6 +263,27 @@ def capture_frames(capture, workdir):
     return frames
 
 
+def capture_dialog(capture, workdir):
+    """The dialog's client pixels as the headless host draws them: everything on its screen that
+    is not the desktop's colour."""
+    out = os.path.join(workdir, "expected-dialog.png")
+    subprocess.run([capture, "--screen", f"{SCREEN[0]}x{SCREEN[1]}", "--ticks", "0", "--out", out,
+                    "--", "/c"], check=True, timeout=60)
+    width, height, rgb = read_png_rgb(out)
+    x0, y0, x1, y1 = width, height, 0, 0
+    for y in range(height):
+        row = rgb[y * width * 3 : (y + 1) * width * 3]
+        columns = [x for x in range(width) if row[x * 3 : x * 3 + 3] != HEADLESS_DESKTOP]
+        if columns:
+            x0, x1 = min(x0, columns[0]), max(x1, columns[-1] + 1)
+            y0, y1 = min(y0, y), max(y1, y + 1)
+    return (x1 - x0, y1 - y0), crop(rgb, width, Box(x0, y0, x1, y1))
+
+
+def crop(picture, width, box):
+    return inside(picture, width, box)
+
+
 def check_saver(session, results, scr, frames, box, times):
     # From a folder with a blank in its name, as Windows starts an installed saver: the quoted
     # path must not leak into the switch.
@@ -328,7 +353,7 @@ def check_preview(session, results, scr):
                   f"exit status {process.poll()}, windows seen: {sorted(set(seen)) or 'none'}")
 
 
-def check_dialog(session, results, scr):
+def check_dialog(session, results, scr, expected_dialog):
     dialog = session.start(["wine", scr, "/c"])
     windows = []
 
@@ -344,6 +369,14 @@ def check_dialog(session, results, scr):
     # Without a window manager, the X window is the client area; Wine draws no frame.
     results.check("its client area is 225 x 289 pixels",
                   f"Geometry: {DIALOG_CLIENT[0]}x{DIALOG_CLIENT[1]}" in geometry, geometry)
+    expected_size, expected_pixels = expected_dialog
+    position = geometry.split("Position: ")[-1].split()[0].split(",")
+    x, y = int(position[0]), int(position[1])
+    client = Box(x, y, x + DIALOG_CLIENT[0], y + DIALOG_CLIENT[1])
+    same = expected_size == DIALOG_CLIENT and wait_until(
+        lambda: crop(session.screenshot(), SCREEN[0], client) == expected_pixels, 10, 0.1)
+    results.check("its client area has the same pixels as the headless capture", same,
+                  f"headless client {expected_size[0]} x {expected_size[1]}")
     setup_source = open(os.path.join(SOURCE_ROOT, "setup", "frm_setup.cpp")).read()
     if '"&OK"' not in setup_source:
         results.skip("clicking OK ends the program",
@@ -389,6 +422,7 @@ def main():
     times = []
     try:
         frames = capture_frames(args.capture, workdir)
+        expected_dialog = capture_dialog(args.capture, workdir)
         box = moving_box(frames, *SCREEN)
         if not results.check("the headless captures show the disk moving", box is not None,
                              f"moving box {box}"):
@@ -402,7 +436,7 @@ def main():
         for check in (lambda: check_saver(session, results, args.scr, frames, box, times),
                       lambda: check_pointer(session, results, args.scr, frames, box, times),
                       lambda: check_preview(session, results, args.scr),
-                      lambda: check_dialog(session, results, args.scr)):
+                      lambda: check_dialog(session, results, args.scr, expected_dialog)):
             check()
         if args.x11:
             measure_x11(session, args.x11, frames, box, times)
