@@ -106,6 +106,9 @@ void Queue(HWND handle, EventType type, const auto& fill) {
 }
 
 void QueuePointer(HWND handle, EventType type, int button, LPARAM position, WPARAM keys) {
+  // Like X's implicit grab: the window that saw a button go down also hears it come up.
+  if (type == EventType::MouseDown) SetCapture(handle);
+  if (type == EventType::MouseUp && HeldButtons(keys) == 0) ReleaseCapture();
   Queue(handle, type, [&](Event& event) {
     event.x = GET_X_LPARAM(position);
     event.y = GET_Y_LPARAM(position);
