@@ -389,6 +389,14 @@ def check_dialog(session, results, scr, expected_dialog):
     results.check("clicking OK ends the program", ended(dialog, EXIT_SECONDS),
                   f"exit status {dialog.poll()}")
 
+    dialog = session.start(["wine", scr, "/c"])
+    wait_until(shown, FIRST_FRAME_SECONDS)
+    if not results.check("/c shows the dialog again", bool(windows)):
+        return
+    session.run(["xdotool", "key", "alt+o"], 30)
+    results.check("Alt+O, OK's access key, ends the program", ended(dialog, EXIT_SECONDS),
+                  f"exit status {dialog.poll()}")
+
 
 def measure_x11(session, x11, frames, box, times):
     linked = subprocess.run(["ldd", x11], capture_output=True, text=True).stdout
