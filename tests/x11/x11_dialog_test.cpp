@@ -473,6 +473,24 @@ TEST_F(DialogEndToEnd, EscapeDoesNotEndIt) {
   ExpectEndsWithin20Seconds(pressed, "Alt+O");
 }
 
+// A window manager's close (WM_DELETE_WINDOW, sent here as one would send it) ends the program.
+TEST_F(DialogEndToEnd, TheWindowManagersCloseEndsIt) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(1024, 768));
+  ASSERT_NO_FATAL_FAILURE(LaunchDialog({"/c:1234"}));
+  Display* d = server.display;
+  XEvent close{};
+  close.xclient.type = ClientMessage;
+  close.xclient.window = dialog;
+  close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  close.xclient.format = 32;
+  close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  close.xclient.data.l[1] = CurrentTime;
+  const double sent = Now();
+  ASSERT_NE(XSendEvent(d, dialog, False, NoEventMask, &close), 0);
+  XSync(d, False);
+  ExpectEndsWithin20Seconds(sent, "close");
+}
+
 // ---- A second copy -----------------------------------------------------------------------
 
 TEST_F(DialogEndToEnd, WhileTheSaverRunsASecondCopyShowsNoDialog) {
