@@ -30,6 +30,10 @@ struct Canvas {
   }
 };
 
+// Draws `picture` into `box` (window pixels): at natural size from the box's top-left corner, or
+// stretched to fill it. Transparent pixels leave what is below.
+void DrawPicture(Canvas& canvas, const Picture& picture, const PixelRect& box, bool stretch);
+
 // What every control shares: its box in its container, visibility, z-order and invalidation.
 // A kind of control overrides its painting and the input it takes.
 class Control {
@@ -66,10 +70,29 @@ class Control {
   // Marks the whole box for repainting.
   void Invalidate() const;
 
+  // Tab order: Tab and Shift+Tab visit the controls that are tab stops by TabIndex.
+  int TabIndex = 0;
+  bool TabStop = false;
+  bool HasFocus() const;
+  void SetFocus();
+
   // Painting of this kind of control, inside `box` (window pixels); children paint afterwards.
   virtual void Paint(Canvas& canvas, const PixelRect& box) const = 0;
   // Pointer events over a control that does not take them go to the window's handlers.
   virtual bool TakesPointer() const { return false; }
+  virtual bool CanFocus() const { return false; }
+  // The character of "&x" in its caption, for Alt+x; 0 for none.
+  virtual char32_t AccessKey() const { return 0; }
+
+  // Input, routed by the runtime; positions are window pixels. A key handler may set the code
+  // to 0 to cancel what the control would do with it.
+  virtual void MouseDown(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {}
+  virtual void MouseMove(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {}
+  virtual void MouseUp(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {}
+  virtual void DoubleClick() {}
+  virtual void KeyDown(std::int16_t& /*keyCode*/, std::int16_t /*shift*/) {}
+  virtual void KeyPress(std::int16_t& /*keyAscii*/) {}
+  virtual void AccessKeyPressed() {}
 
  private:
   float AbsoluteLeft() const;
@@ -175,6 +198,18 @@ class Form {
   void InvalidatePixels(const PixelRect& rect);
   std::vector<PixelRect> TakeDirty();
   void MarkClosed() { closed_ = true; }
+  Control* ActiveControl() const { return focus_; }
+  void SetActiveControl(Control* control);
+  // The next (or previous) tab stop after the focused control, wrapping around; null for none.
+  Control* NextTabStop(bool backwards) const;
+  // Pointer events go to this control from a button press until its release.
+  Control* captured = nullptr;
+  // The last button press, to tell a double click.
+  struct Press {
+    Control* control = nullptr;
+    std::int64_t atMicros = 0;
+    int x = 0, y = 0;
+  } lastPress;
 
  private:
   friend class Control;
@@ -188,6 +223,7 @@ class Form {
   WindowState state_ = WindowState::Normal;
   PixelSize client_;
   host::WindowId window_ = 0;
+  Control* focus_ = nullptr;
   bool loaded_ = false;
   bool closed_ = false;
 };

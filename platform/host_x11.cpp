@@ -313,7 +313,8 @@ bool Translate(XEvent& xevent, Event& out) {
         XRaiseWindow(s.display, xevent.xany.window);
       return false;
     case ClientMessage:
-      if (xevent.xclient.format != 32 ||
+      // Only the window manager's close request; other client messages are not ours.
+      if (xevent.xclient.format != 32 || xevent.xclient.message_type != Intern("WM_PROTOCOLS") ||
           static_cast<Atom>(xevent.xclient.data.l[0]) != Intern("WM_DELETE_WINDOW"))
         return false;
       out.type = EventType::CloseRequest;

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 
 #include "platform/forms.h"
@@ -137,31 +140,104 @@ Control* ControlAt(const std::vector<Control*>& controls, int x, int y) {
   return nullptr;
 }
 
+// Windows' defaults for telling a double click from two clicks.
+constexpr std::int64_t kDoubleClickMicros = 500000;
+constexpr int kDoubleClickDistance = 4;
+constexpr int kVkTab = 9;
+
+bool Usable(const Control& control) {
+  return control.Shown() && control.Enabled();
+}
+
+// The control whose caption marks `key` (Alt+key), searched through containers.
+Control* AccessKeyOwner(const std::vector<Control*>& controls, int key) {
+  for (Control* control : controls) {
+    if (!Usable(*control)) continue;
+    const char32_t mark = control->AccessKey();
+    if (mark != 0 && mark < 128 && std::toupper(static_cast<int>(mark)) == key) return control;
+    if (Control* inner = AccessKeyOwner(control->children(), key)) return inner;
+  }
+  return nullptr;
+}
+
+void DispatchKey(Form& form, const host::Event& event) {
+  std::int16_t shift = static_cast<std::int16_t>(event.shift);
+  Control* focus = form.ActiveControl();
+  if (event.type == host::EventType::KeyPress) {
+    std::int16_t keyAscii = static_cast<std::int16_t>(event.keyChar);
+    if (focus != nullptr) focus->KeyPress(keyAscii);
+    return;
+  }
+  std::int16_t keyCode = static_cast<std::int16_t>(event.keyCode);
+  const bool ctrlOrAlt = (event.shift & (host::kCtrlMask | host::kAltMask)) != 0;
+  if (focus != nullptr && keyCode == kVkTab && !ctrlOrAlt) {
+    if (Control* next = form.NextTabStop((event.shift & host::kShiftMask) != 0)) next->SetFocus();
+    return;
+  }
+  if ((event.shift & host::kAltMask) != 0) {
+    if (Control* owner = AccessKeyOwner(form.controls(), event.keyCode)) {
+      owner->AccessKeyPressed();
+      return;
+    }
+  }
+  if (focus != nullptr) {
+    focus->KeyDown(keyCode, shift);
+  } else if (form.OnKeyDown) {
+    form.OnKeyDown(keyCode, shift);
+  }
+}
+
+void DispatchPointer(Form& form, const host::Event& event) {
+  Control* target = form.captured ? form.captured : ControlAt(form.controls(), event.x, event.y);
+  if (target == nullptr) {
+    // Over the bare window, or a control that takes no pointer input (a picture).
+    const auto& handler = event.type == host::EventType::MouseMove   ? form.OnMouseMove
+                          : event.type == host::EventType::MouseDown ? form.OnMouseDown
+                                                                     : form.OnMouseUp;
+    if (handler)
+      handler(static_cast<std::int16_t>(event.button), static_cast<std::int16_t>(event.shift),
+              PixelsToTwips(event.x), PixelsToTwips(event.y));
+    return;
+  }
+  switch (event.type) {
+    case host::EventType::MouseDown: {
+      const std::int64_t now = NowMicros();
+      const Form::Press& last = form.lastPress;
+      const bool doubleClick = last.control == target &&
+                               now - last.atMicros <= kDoubleClickMicros &&
+                               std::abs(event.x - last.x) <= kDoubleClickDistance &&
+                               std::abs(event.y - last.y) <= kDoubleClickDistance;
+      // A third press starts over rather than making a second double click.
+      form.lastPress = doubleClick ? Form::Press{} : Form::Press{target, now, event.x, event.y};
+      if (target->CanFocus()) target->SetFocus();
+      form.captured = target;
+      target->MouseDown(event.button, event.shift, event.x, event.y);
+      if (doubleClick) target->DoubleClick();
+      break;
+    }
+    case host::EventType::MouseMove:
+      target->MouseMove(event.button, event.shift, event.x, event.y);
+      break;
+    default:
+      form.captured = nullptr;
+      target->MouseUp(event.button, event.shift, event.x, event.y);
+      break;
+  }
+}
+
 void Dispatch(const host::Event& event) {
   Form* form = FormOf(event.window);
   if (form == nullptr || !form->IsOpen()) return;
-  const auto button = static_cast<std::int16_t>(event.button);
-  std::int16_t shift = static_cast<std::int16_t>(event.shift);
-  const float x = PixelsToTwips(event.x), y = PixelsToTwips(event.y);
   switch (event.type) {
-    case host::EventType::KeyDown: {
-      std::int16_t keyCode = static_cast<std::int16_t>(event.keyCode);
-      if (form->OnKeyDown) form->OnKeyDown(keyCode, shift);
-      break;
-    }
+    case host::EventType::KeyDown:
     case host::EventType::KeyPress:
+      DispatchKey(*form, event);
       break;
     case host::EventType::MouseMove:
     case host::EventType::MouseDown:
-    case host::EventType::MouseUp: {
-      // Pointer events over a control that takes none (a picture) reach the window's handlers.
-      if (ControlAt(form->controls(), event.x, event.y) != nullptr) break;
-      const auto& handler = event.type == host::EventType::MouseMove   ? form->OnMouseMove
-                            : event.type == host::EventType::MouseDown ? form->OnMouseDown
-                                                                       : form->OnMouseUp;
-      if (handler) handler(button, shift, x, y);
+    case host::EventType::MouseUp:
+      DispatchPointer(*form, event);
       break;
-    }
     case host::EventType::CloseRequest:
       form->MarkClosed();
       break;
@@ -345,6 +421,14 @@ void Control::Invalidate() const {
   if (Shown()) form_.InvalidatePixels(PixelBox());
 }
 
+bool Control::HasFocus() const {
+  return form_.ActiveControl() == this;
+}
+
+void Control::SetFocus() {
+  if (CanFocus() && Usable(*this)) form_.SetActiveControl(this);
+}
+
 void Image::SetPicture(const Picture* picture) {
   picture_ = picture;
   Invalidate();
@@ -356,24 +440,26 @@ void Image::SetStretch(bool stretch) {
 }
 
 void Image::Paint(Canvas& canvas, const PixelRect& box) const {
-  if (picture_ == nullptr || picture_->empty()) return;
+  if (picture_ != nullptr) DrawPicture(canvas, *picture_, box, stretch_);
+}
+
+void DrawPicture(Canvas& canvas, const Picture& picture, const PixelRect& box, bool stretch) {
+  if (picture.empty() || box.empty()) return;
   // At natural size the picture sits in the box's top-left corner; stretched, it fills the box
   // (nearest pixel, so the disk squeezes without blurring its dithers).
-  const int drawWidth = stretch_ ? box.width : picture_->width;
-  const int drawHeight = stretch_ ? box.height : picture_->height;
-  const PixelRect r = Intersect(canvas.clip, {box.x, box.y, drawWidth, drawHeight});
+  const int drawWidth = stretch ? box.width : picture.width;
+  const int drawHeight = stretch ? box.height : picture.height;
+  const PixelRect r = Intersect(Intersect(canvas.clip, box), {box.x, box.y, drawWidth, drawHeight});
   for (int y = r.y; y < r.bottom(); ++y) {
     const int sy =
-        stretch_
-            ? static_cast<int>(static_cast<long long>(y - box.y) * picture_->height / box.height)
-            : y - box.y;
-    const Pixel* src = picture_->pixels.data() + static_cast<std::size_t>(sy) * picture_->width;
+        stretch ? static_cast<int>(static_cast<long long>(y - box.y) * picture.height / box.height)
+                : y - box.y;
+    const Pixel* src = picture.pixels.data() + static_cast<std::size_t>(sy) * picture.width;
     Pixel* dst = canvas.pixels + (y - canvas.area.y) * canvas.stride;
     for (int x = r.x; x < r.right(); ++x) {
       const int sx =
-          stretch_
-              ? static_cast<int>(static_cast<long long>(x - box.x) * picture_->width / box.width)
-              : x - box.x;
+          stretch ? static_cast<int>(static_cast<long long>(x - box.x) * picture.width / box.width)
+                  : x - box.x;
       const Pixel p = src[sx];
       if (p >> 24) dst[x - canvas.area.x] = p;  // transparent icon pixels show what lies below
     }
@@ -432,6 +518,7 @@ void Form::Show(ShowMode mode) {
     const std::int64_t now = NowMicros();
     for (Timer* timer : timers_) TimerAccess::Start(*timer, now);
     if (OnLoad) OnLoad();  // before the first drawing, as layouts expect
+    if (focus_ == nullptr) SetActiveControl(NextTabStop(false));  // the first tab stop
   }
   if (window_ == 0) {
     const host::WindowSpec settings = WindowSettings();
@@ -446,6 +533,43 @@ void Form::Show(ShowMode mode) {
       WaitForEvents(-1);
     }
   }
+}
+
+void Form::SetActiveControl(Control* control) {
+  if (control == focus_) return;
+  if (focus_ != nullptr) focus_->Invalidate();
+  focus_ = control;
+  if (focus_ != nullptr) focus_->Invalidate();
+}
+
+namespace {
+
+void CollectTabStops(const std::vector<Control*>& controls, std::vector<Control*>& out) {
+  for (Control* control : controls) {
+    if (!Usable(*control)) continue;
+    if (control->TabStop && control->CanFocus()) out.push_back(control);
+    CollectTabStops(control->children(), out);
+  }
+}
+
+}  // namespace
+
+Control* Form::NextTabStop(bool backwards) const {
+  std::vector<Control*> stops;
+  CollectTabStops(controls_, stops);
+  if (stops.empty()) return nullptr;
+  std::stable_sort(stops.begin(), stops.end(),
+                   [](const Control* a, const Control* b) { return a->TabIndex < b->TabIndex; });
+  // From a control that is no tab stop (a text box clicked into), go by its tab index.
+  const int from = focus_ ? focus_->TabIndex : (backwards ? INT_MAX : INT_MIN);
+  if (!backwards) {
+    for (Control* stop : stops)
+      if (stop->TabIndex > from) return stop;
+    return stops.front();
+  }
+  for (auto it = stops.rbegin(); it != stops.rend(); ++it)
+    if ((*it)->TabIndex < from) return *it;
+  return stops.back();
 }
 
 void Form::InvalidatePixels(const PixelRect& rect) {

@@ -1,5 +1,7 @@
 // The forms runtime on the headless host: picture decoding, drawing, composition in pieces,
 // invalidation, timers and nested dispatch.
+#include "platform/runtime.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,7 +9,6 @@
 #include "assets/assets.h"
 #include "platform/forms.h"
 #include "platform/headless.h"
-#include "platform/runtime.h"
 
 namespace {
 
@@ -15,7 +16,9 @@ using headless::CallAt;
 
 // ---- Picture reader -----------------------------------------------------------------------
 
-std::vector<std::uint8_t> Bytes(std::span<const std::uint8_t> span) { return {span.begin(), span.end()}; }
+std::vector<std::uint8_t> Bytes(std::span<const std::uint8_t> span) {
+  return {span.begin(), span.end()};
+}
 
 TEST(PictureReader, ReadsTheBuiltInPictures) {
   rt::Picture picture;
@@ -35,7 +38,8 @@ TEST(PictureReader, ReadsTheBuiltInPictures) {
 }
 
 TEST(PictureReader, RejectsEveryTruncationAndSurvivesDamage) {
-  for (auto file : {Bytes(assets::DiskBmp()), Bytes(assets::ProgramIcon()), Bytes(assets::CreatureIcon())}) {
+  for (auto file :
+       {Bytes(assets::DiskBmp()), Bytes(assets::ProgramIcon()), Bytes(assets::CreatureIcon())}) {
     const bool isBmp = file[0] == 'B';
     auto decode = [&](const std::vector<std::uint8_t>& bytes, std::string& error) {
       rt::Picture picture;
@@ -47,13 +51,16 @@ TEST(PictureReader, RejectsEveryTruncationAndSurvivesDamage) {
     };
     for (std::size_t size = 0; size < file.size(); size += (size < 200 ? 1 : 97)) {
       std::string error;
-      EXPECT_FALSE(decode({file.begin(), file.begin() + static_cast<long>(size)}, error)) << "size " << size;
+      EXPECT_FALSE(decode({file.begin(), file.begin() + static_cast<long>(size)}, error))
+          << "size " << size;
       EXPECT_FALSE(error.empty());
     }
     std::mt19937 random(7);
     for (int i = 0; i < 2000; ++i) {
       auto damaged = file;
-      for (int k = 0; k < 4; ++k) damaged[random() % std::min<std::size_t>(damaged.size(), 80)] = static_cast<std::uint8_t>(random());
+      for (int k = 0; k < 4; ++k)
+        damaged[random() % std::min<std::size_t>(damaged.size(), 80)] =
+            static_cast<std::uint8_t>(random());
       std::string error;
       decode(damaged, error);  // may succeed or fail; must not read out of bounds
     }
@@ -62,8 +69,8 @@ TEST(PictureReader, RejectsEveryTruncationAndSurvivesDamage) {
 
 // A small 8-bit BMP, bottom-up, with row padding: 3 x 2 pixels.
 std::vector<std::uint8_t> TinyBmp() {
-  std::vector<std::uint8_t> f = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 14 + 40 + 8, 0, 0, 0,
-                                 40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 8, 0};
+  std::vector<std::uint8_t> f = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 14 + 40 + 8, 0, 0, 0, 40,
+                                 0,   0,   0, 3, 0, 0, 0, 2, 0, 0, 0,           1, 0, 8, 0};
   f.resize(14 + 40, 0);
   f[14 + 32] = 2;  // two palette entries
   for (std::uint8_t v : {0x10, 0x20, 0x30, 0, 0xFF, 0xEE, 0xDD, 0}) f.push_back(v);  // BGRx
@@ -88,13 +95,18 @@ TEST(PictureReader, BottomUpRowsAndPalette) {
 rt::Picture Gradient(int width, int height) {
   rt::Picture p{width, height, {}};
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) p.pixels.push_back(rt::Rgb(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x ^ y)));
+    for (int x = 0; x < width; ++x)
+      p.pixels.push_back(rt::Rgb(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
+                                 static_cast<std::uint8_t>(x ^ y)));
   return p;
 }
 
 struct PictureForm : rt::Form {
   rt::Picture big = Gradient(1100, 150);
-  rt::Picture tiny{2, 3, {rt::Rgb(1, 0, 0), rt::Rgb(2, 0, 0), rt::Rgb(3, 0, 0), 0, rt::Rgb(5, 0, 0), rt::Rgb(6, 0, 0)}};
+  rt::Picture tiny{2,
+                   3,
+                   {rt::Rgb(1, 0, 0), rt::Rgb(2, 0, 0), rt::Rgb(3, 0, 0), 0, rt::Rgb(5, 0, 0),
+                    rt::Rgb(6, 0, 0)}};
   rt::Image back{*this};
   rt::Image stretched{*this};
   rt::Image natural{*this};
@@ -111,14 +123,17 @@ struct PictureForm : rt::Form {
   }
 };
 
-rt::Pixel At(const rt::Picture& screen, int x, int y) { return screen.at(x, y); }
+rt::Pixel At(const rt::Picture& screen, int x, int y) {
+  return screen.at(x, y);
+}
 
 TEST(Composition, PiecesAddUpToTheExactPicture) {
   headless::Config config;
   config.screen = {1200, 300};
   config.runSeconds = 0.1;
   rt::Picture screen;
-  headless::Run(config, {CallAt(0.05, [&] { screen = headless::Capture(); })}, [] { rt::NewForm<PictureForm>().Show(); });
+  headless::Run(config, {CallAt(0.05, [&] { screen = headless::Capture(); })},
+                [] { rt::NewForm<PictureForm>().Show(); });
   const rt::Picture big = Gradient(1100, 150);
   int wrong = 0;
   for (int y = 0; y < 300; ++y)
@@ -129,11 +144,13 @@ TEST(Composition, PiecesAddUpToTheExactPicture) {
   EXPECT_EQ(wrong, 0);
   // Stretched 2 x 3 into 4 x 6: every source pixel becomes a 2 x 2 block; the transparent one
   // shows the window's colour.
-  const rt::Pixel want[6][4] = {
-      {1, 1, 2, 2}, {1, 1, 2, 2}, {3, 3, 0, 0}, {3, 3, 0, 0}, {5, 5, 6, 6}, {5, 5, 6, 6}};
+  const rt::Pixel want[6][4] = {{1, 1, 2, 2}, {1, 1, 2, 2}, {3, 3, 0, 0},
+                                {3, 3, 0, 0}, {5, 5, 6, 6}, {5, 5, 6, 6}};
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 4; ++x)
-      EXPECT_EQ(At(screen, 5 + x, 7 + y), want[y][x] ? rt::Rgb(static_cast<std::uint8_t>(want[y][x]), 0, 0) : rt::Rgb(9, 9, 9))
+      EXPECT_EQ(At(screen, 5 + x, 7 + y), want[y][x]
+                                              ? rt::Rgb(static_cast<std::uint8_t>(want[y][x]), 0, 0)
+                                              : rt::Rgb(9, 9, 9))
           << x << "," << y;
   // At natural size the picture keeps its pixels and is cut by the box.
   EXPECT_EQ(At(screen, 20, 7), rt::Rgb(1, 0, 0));
@@ -158,12 +175,14 @@ TEST(Invalidation, ManyScatteredChangesCollapseIntoTheirBounds) {
   config.runSeconds = 0.2;
   std::vector<rt::PixelRect> painted;
   headless::Run(config,
-                {CallAt(0.05, [] {
-                   headless::TakePaintLog();
-                   auto& form = *rt::FindForm<PictureForm>();
-                   for (int i = 0; i < 20; ++i) form.InvalidatePixels({i * 50, i * 10, 5, 5});
-                   rt::DoEvents();
-                 }),
+                {CallAt(0.05,
+                        [] {
+                          headless::TakePaintLog();
+                          auto& form = *rt::FindForm<PictureForm>();
+                          for (int i = 0; i < 20; ++i)
+                            form.InvalidatePixels({i * 50, i * 10, 5, 5});
+                          rt::DoEvents();
+                        }),
                  CallAt(0.06, [&] { painted = headless::TakePaintLog(); })},
                 [] { rt::NewForm<PictureForm>().Show(); });
   // Every changed pixel is painted, none twice, and the many changes became few rectangles.
@@ -174,7 +193,8 @@ TEST(Invalidation, ManyScatteredChangesCollapseIntoTheirBounds) {
     EXPECT_EQ(covered, 25) << i;
   }
   for (std::size_t a = 0; a < painted.size(); ++a)
-    for (std::size_t b = a + 1; b < painted.size(); ++b) EXPECT_TRUE(rt::Intersect(painted[a], painted[b]).empty());
+    for (std::size_t b = a + 1; b < painted.size(); ++b)
+      EXPECT_TRUE(rt::Intersect(painted[a], painted[b]).empty());
   EXPECT_LE(painted.size(), 9u * 5);  // each dirty rectangle: at most four flat bands and a piece
 }
 

@@ -1,4 +1,5 @@
-// PNG writing without zlib: the image data goes into stored (uncompressed) deflate blocks.
+// PNG writing without zlib: a small deflate of our own (LZ77 matches, fixed Huffman codes), which
+// shrinks the mostly flat pictures of this program to a few kilobytes.
 #include "tools/png_writer.h"
 
 #include <algorithm>
@@ -36,6 +37,118 @@ void PutChunk(std::vector<std::uint8_t>& out, const char type[4],
   PutBig32(out, Crc32(out.data() + typeAt, data.size() + 4));
 }
 
+// Writes bits least significant first, as deflate packs them.
+struct BitWriter {
+  std::vector<std::uint8_t>& out;
+  std::uint32_t buffer = 0;
+  int count = 0;
+
+  void Put(std::uint32_t bits, int width) {
+    buffer |= bits << count;
+    count += width;
+    while (count >= 8) {
+      out.push_back(static_cast<std::uint8_t>(buffer));
+      buffer >>= 8;
+      count -= 8;
+    }
+  }
+  // Huffman codes go most significant bit first.
+  void PutCode(std::uint32_t code, int width) {
+    std::uint32_t reversed = 0;
+    for (int i = 0; i < width; ++i) reversed |= ((code >> i) & 1) << (width - 1 - i);
+    Put(reversed, width);
+  }
+  void Finish() {
+    if (count > 0) out.push_back(static_cast<std::uint8_t>(buffer));
+    buffer = 0;
+    count = 0;
+  }
+};
+
+// The fixed literal/length code of deflate for symbol 0-287.
+void PutSymbol(BitWriter& bits, int symbol) {
+  if (symbol < 144)
+    bits.PutCode(0x30 + symbol, 8);
+  else if (symbol < 256)
+    bits.PutCode(0x190 + symbol - 144, 9);
+  else if (symbol < 280)
+    bits.PutCode(symbol - 256, 7);
+  else
+    bits.PutCode(0xC0 + symbol - 280, 8);
+}
+
+constexpr std::array<int, 29> kLengthBase = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                             15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                             67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<int, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                              2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<int, 30> kDistanceBase = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::array<int, 30> kDistanceExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
+                                                9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+void PutMatch(BitWriter& bits, int length, int distance) {
+  int l = 28;
+  while (kLengthBase[l] > length) --l;
+  PutSymbol(bits, 257 + l);
+  bits.Put(static_cast<std::uint32_t>(length - kLengthBase[l]), kLengthExtra[l]);
+  int d = 29;
+  while (kDistanceBase[d] > distance) --d;
+  bits.PutCode(static_cast<std::uint32_t>(d), 5);
+  bits.Put(static_cast<std::uint32_t>(distance - kDistanceBase[d]), kDistanceExtra[d]);
+}
+
+// One fixed-Huffman block over all of `data`, with matches found through a hash of three bytes.
+void Deflate(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>& out) {
+  constexpr int kWindow = 32768, kMaxLength = 258, kHashSize = 1 << 15, kChainLimit = 32;
+  std::vector<int> head(kHashSize, -1), previous(data.size(), -1);
+  auto hashAt = [&](std::size_t i) {
+    return ((data[i] << 10) ^ (data[i + 1] << 5) ^ data[i + 2]) & (kHashSize - 1);
+  };
+  auto insert = [&](std::size_t i) {
+    if (i + 2 >= data.size()) return;
+    const int h = hashAt(i);
+    previous[i] = head[h];
+    head[h] = static_cast<int>(i);
+  };
+  BitWriter bits{out};
+  bits.Put(1, 1);  // BFINAL
+  bits.Put(1, 2);  // BTYPE 01: fixed Huffman codes
+  std::size_t i = 0;
+  while (i < data.size()) {
+    int bestLength = 0, bestDistance = 0;
+    if (i + 2 < data.size()) {
+      const std::size_t limit = std::min<std::size_t>(kMaxLength, data.size() - i);
+      int candidate = head[hashAt(i)];
+      for (int tries = 0; candidate >= 0 && tries < kChainLimit;
+           ++tries, candidate = previous[candidate]) {
+        const std::size_t distance = i - static_cast<std::size_t>(candidate);
+        if (distance > kWindow) break;
+        std::size_t length = 0;
+        while (length < limit && data[candidate + length] == data[i + length]) ++length;
+        if (static_cast<int>(length) > bestLength) {
+          bestLength = static_cast<int>(length);
+          bestDistance = static_cast<int>(distance);
+          if (length == limit) break;
+        }
+      }
+    }
+    if (bestLength >= 3) {
+      PutMatch(bits, bestLength, bestDistance);
+      for (int k = 0; k < bestLength; ++k) insert(i + k);
+      i += static_cast<std::size_t>(bestLength);
+    } else {
+      PutSymbol(bits, data[i]);
+      insert(i);
+      ++i;
+    }
+  }
+  PutSymbol(bits, 256);  // end of block
+  bits.Finish();
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> EncodePng(const rt::Picture& picture) {
@@ -57,18 +170,7 @@ std::vector<std::uint8_t> EncodePng(const rt::Picture& picture) {
   }
 
   std::vector<std::uint8_t> zlib = {0x78, 0x01};  // deflate, 32K window, no preset dictionary
-  std::size_t at = 0;
-  do {
-    const std::size_t block = std::min<std::size_t>(65535, raw.size() - at);
-    const bool last = at + block == raw.size();
-    zlib.push_back(last ? 1 : 0);  // BFINAL, BTYPE 00 (stored)
-    zlib.push_back(static_cast<std::uint8_t>(block));
-    zlib.push_back(static_cast<std::uint8_t>(block >> 8));
-    zlib.push_back(static_cast<std::uint8_t>(~block));
-    zlib.push_back(static_cast<std::uint8_t>(~block >> 8));
-    zlib.insert(zlib.end(), raw.begin() + at, raw.begin() + at + block);
-    at += block;
-  } while (at < raw.size());
+  Deflate(raw, zlib);
   std::uint32_t a = 1, b = 0;  // Adler-32 of the uncompressed data
   for (std::uint8_t byte : raw) {
     a = (a + byte) % 65521;

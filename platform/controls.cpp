@@ -1,0 +1,335 @@
+// Painting and input of the dialog controls.
+#include "platform/controls.h"
+
+#include <algorithm>
+
+namespace rt {
+namespace {
+
+constexpr int kVkBack = 8, kVkReturn = 13, kVkSpace = 32, kVkEnd = 35, kVkHome = 36, kVkLeft = 37,
+              kVkRight = 39, kVkInsert = 45, kVkDelete = 46;
+constexpr int kCtrlC = 3, kCtrlV = 22, kCtrlX = 24;
+
+PixelRect Inset(const PixelRect& r, int n) {
+  return {r.x + n, r.y + n, r.width - 2 * n, r.height - 2 * n};
+}
+
+// A one-pixel ring: top and left edges in one colour, bottom and right in the other.
+void Edge(Canvas& canvas, const PixelRect& r, Pixel topLeft, Pixel bottomRight) {
+  if (r.empty()) return;
+  canvas.Fill({r.x, r.y, r.width - 1, 1}, topLeft);
+  canvas.Fill({r.x, r.y, 1, r.height - 1}, topLeft);
+  canvas.Fill({r.x, r.bottom() - 1, r.width, 1}, bottomRight);
+  canvas.Fill({r.right() - 1, r.y, 1, r.height}, bottomRight);
+}
+
+void SunkenBorder(Canvas& canvas, const PixelRect& box) {
+  Edge(canvas, box, kButtonShadow, kButtonHighlight);
+  Edge(canvas, Inset(box, 1), kDarkShadow, kButtonLight);
+}
+
+// A dotted rectangle, every other pixel, as focus is shown on a button.
+void FocusRect(Canvas& canvas, const PixelRect& r) {
+  for (int x = r.x; x < r.right(); ++x) {
+    if ((x - r.x) % 2 == 0) {
+      canvas.Put(x, r.y, kWindowText);
+      canvas.Put(x, r.bottom() - 1, kWindowText);
+    }
+  }
+  for (int y = r.y; y < r.bottom(); ++y) {
+    if ((y - r.y) % 2 == 0) {
+      canvas.Put(r.x, y, kWindowText);
+      canvas.Put(r.right() - 1, y, kWindowText);
+    }
+  }
+}
+
+void PaintText(Canvas& canvas, int x, int top, const BitmapFont& font, std::string_view text,
+               Pixel colour, int underline = -1) {
+  DrawText(canvas.pixels, canvas.stride, canvas.area, canvas.clip, x, top, font, text, colour,
+           underline);
+}
+
+// Steps over one UTF-8 character, so the caret never stands inside one.
+int NextBoundary(const std::string& text, int at) {
+  if (at >= static_cast<int>(text.size())) return static_cast<int>(text.size());
+  std::size_t pos = static_cast<std::size_t>(at);
+  NextCodePoint(text, pos);
+  return static_cast<int>(pos);
+}
+
+int PreviousBoundary(const std::string& text, int at) {
+  int pos = 0;
+  for (int next = 0; (next = NextBoundary(text, pos)) < at;) pos = next;
+  return std::min(pos, at);
+}
+
+}  // namespace
+
+std::string& Clipboard() {
+  static std::string text;
+  return text;
+}
+
+// ---- Label -----------------------------------------------------------------------------------
+
+void Label::Paint(Canvas& canvas, const PixelRect& box) const {
+  canvas.Fill(box, BackColor);
+  int top = box.y;
+  for (const std::string& line : WrapText(*Font, Caption, box.width)) {
+    const int x =
+        TextAlign == Alignment::Center ? box.x + (box.width - TextWidth(*Font, line)) / 2 : box.x;
+    PaintText(canvas, x, top, *Font, line, kWindowText);
+    top += Font->lineHeight;
+  }
+}
+
+// ---- Frame -----------------------------------------------------------------------------------
+
+void Frame::Paint(Canvas& canvas, const PixelRect& box) const {
+  canvas.Fill(box, form().BackColor);
+  // The etched line runs through the middle of the caption's line, caption or not.
+  const int lineTop = box.y + kDialogFont.lineHeight / 2;
+  const PixelRect etched{box.x, lineTop, box.width, box.bottom() - lineTop};
+  Edge(canvas, {etched.x + 1, etched.y + 1, etched.width - 1, etched.height - 1}, kButtonHighlight,
+       kButtonHighlight);
+  Edge(canvas, {etched.x, etched.y, etched.width - 1, etched.height - 1}, kButtonShadow,
+       kButtonShadow);
+  if (!Caption.empty()) {
+    const int x = box.x + 8;
+    canvas.Fill({x - 1, box.y, TextWidth(kDialogFont, Caption) + 2, kDialogFont.lineHeight},
+                form().BackColor);
+    PaintText(canvas, x, box.y, kDialogFont, Caption, kWindowText);
+  }
+}
+
+// ---- TextBox ---------------------------------------------------------------------------------
+
+TextBox::TextBox(Form& form, Control* container) : Control(form, container) {
+  TabStop = true;
+}
+
+void TextBox::SetText(std::string text) {
+  text_ = std::move(text);
+  anchor_ = caret_ = 0;
+  Invalidate();
+}
+
+int TextBox::SelStart() const {
+  return std::min(anchor_, caret_);
+}
+int TextBox::SelLength() const {
+  return std::abs(caret_ - anchor_);
+}
+std::string TextBox::SelectedText() const {
+  return text_.substr(SelStart(), SelLength());
+}
+
+void TextBox::Select(int anchor, int caret) {
+  const int size = static_cast<int>(text_.size());
+  anchor_ = std::clamp(anchor, 0, size);
+  caret_ = std::clamp(caret, 0, size);
+  Invalidate();
+}
+
+void TextBox::ReplaceSelection(const std::string& with) {
+  const int start = SelStart();
+  text_.replace(start, SelLength(), with);
+  Select(start + static_cast<int>(with.size()), start + static_cast<int>(with.size()));
+}
+
+// The text starts inside the two-pixel border and a one-pixel margin.
+constexpr int kTextInset = 3;
+
+int TextBox::IndexAt(int x) const {
+  const int left = PixelBox().x + kTextInset;
+  int at = 0;
+  while (at < static_cast<int>(text_.size())) {
+    const int next = NextBoundary(text_, at);
+    const int start = TextWidth(kDialogFont, std::string_view(text_).substr(0, at));
+    const int end = TextWidth(kDialogFont, std::string_view(text_).substr(0, next));
+    if (x - left < (start + end + 1) / 2) break;  // nearer this character's left edge
+    at = next;
+  }
+  return at;
+}
+
+void TextBox::Paint(Canvas& canvas, const PixelRect& box) const {
+  canvas.Fill(box, BackColor);
+  SunkenBorder(canvas, box);
+  Canvas inner = canvas;
+  inner.clip = Intersect(canvas.clip, Inset(box, 2));
+  const int left = box.x + kTextInset, top = box.y + kTextInset;
+  PaintText(inner, left, top, kDialogFont, text_, kWindowText);
+  const std::string_view all(text_);
+  if (SelLength() > 0) {
+    const int x = left + TextWidth(kDialogFont, all.substr(0, SelStart()));
+    const std::string_view selected = all.substr(SelStart(), SelLength());
+    inner.Fill({x, top, TextWidth(kDialogFont, selected), kDialogFont.lineHeight}, kSelection);
+    PaintText(inner, x, top, kDialogFont, selected, kSelectedText);
+  } else if (HasFocus()) {
+    const int x = left + TextWidth(kDialogFont, all.substr(0, caret_));
+    inner.Fill({x, top, 1, kDialogFont.lineHeight}, kWindowText);
+  }
+}
+
+void TextBox::MouseDown(int button, int, int x, int) {
+  if (button == host::kLeftButton) {
+    const int at = IndexAt(x);
+    Select(at, at);
+  }
+}
+
+void TextBox::MouseMove(int button, int, int x, int) {
+  if (button & host::kLeftButton) Select(anchor_, IndexAt(x));  // drag to select
+}
+
+void TextBox::KeyDown(std::int16_t& keyCode, std::int16_t shift) {
+  std::int16_t shiftState = shift;
+  if (OnKeyDown) OnKeyDown(keyCode, shiftState);
+  const bool extend = (shift & host::kShiftMask) != 0;
+  const int size = static_cast<int>(text_.size());
+  auto moveTo = [&](int at) { Select(extend ? anchor_ : at, at); };
+  switch (keyCode) {
+    case kVkLeft:
+      moveTo(PreviousBoundary(text_, caret_));
+      break;
+    case kVkRight:
+      moveTo(NextBoundary(text_, caret_));
+      break;
+    case kVkHome:
+      moveTo(0);
+      break;
+    case kVkEnd:
+      moveTo(size);
+      break;
+    case kVkDelete:
+      if (SelLength() == 0) Select(caret_, NextBoundary(text_, caret_));
+      ReplaceSelection("");
+      break;
+    case kVkInsert:
+      if (shift & host::kShiftMask) ReplaceSelection(Clipboard());
+      if (shift & host::kCtrlMask) Clipboard() = SelectedText();
+      break;
+    default:
+      break;
+  }
+}
+
+void TextBox::KeyPress(std::int16_t& keyAscii) {
+  if (OnKeyPress) OnKeyPress(keyAscii);
+  switch (keyAscii) {
+    case 0:
+      return;
+    case kVkBack:
+      if (SelLength() == 0) Select(caret_, PreviousBoundary(text_, caret_));
+      ReplaceSelection("");
+      return;
+    case kCtrlC:
+      Clipboard() = SelectedText();
+      return;
+    case kCtrlX:
+      Clipboard() = SelectedText();
+      ReplaceSelection("");
+      return;
+    case kCtrlV:
+      ReplaceSelection(Clipboard());
+      return;
+    default:
+      break;
+  }
+  if (keyAscii >= 32 && keyAscii < 127)
+    ReplaceSelection(std::string(1, static_cast<char>(keyAscii)));
+}
+
+// ---- CommandButton ---------------------------------------------------------------------------
+
+CommandButton::CommandButton(Form& form, Control* container) : Control(form, container) {
+  TabStop = true;
+}
+
+char32_t CommandButton::AccessKey() const {
+  return StripAccessKey(Caption).key;
+}
+
+void CommandButton::Paint(Canvas& canvas, const PixelRect& box) const {
+  canvas.Fill(box, kButtonFace);
+  PixelRect face = box;
+  if (HasFocus()) {
+    Edge(canvas, face, kDarkShadow, kDarkShadow);  // the focused button's heavy outline
+    face = Inset(face, 1);
+  }
+  if (pressed_) {
+    Edge(canvas, face, kButtonShadow, kButtonShadow);
+  } else {
+    Edge(canvas, face, kButtonHighlight, kDarkShadow);
+    Edge(canvas, Inset(face, 1), kButtonLight, kButtonShadow);
+  }
+  const AccessKeyCaption caption = StripAccessKey(Caption);
+  const int shift = pressed_ ? 1 : 0;
+  const int x = box.x + (box.width - TextWidth(kDialogFont, caption.text)) / 2 + shift;
+  const int top = box.y + (box.height - kDialogFont.lineHeight) / 2 + shift;
+  PaintText(canvas, x, top, kDialogFont, caption.text, kWindowText, caption.keyIndex);
+  if (HasFocus()) FocusRect(canvas, Inset(box, 4));
+}
+
+void CommandButton::Click() {
+  if (OnClick) OnClick();
+}
+
+void CommandButton::MouseDown(int button, int, int, int) {
+  if (button != host::kLeftButton) return;
+  tracking_ = pressed_ = true;
+  Invalidate();
+}
+
+void CommandButton::MouseMove(int, int, int x, int y) {
+  const bool inside = tracking_ && PixelBox().contains(x, y);
+  if (inside != pressed_) {
+    pressed_ = inside;
+    Invalidate();
+  }
+}
+
+void CommandButton::MouseUp(int button, int, int x, int y) {
+  if (button != host::kLeftButton || !tracking_) return;
+  tracking_ = pressed_ = false;
+  Invalidate();
+  if (PixelBox().contains(x, y)) Click();  // released outside: no click
+}
+
+void CommandButton::KeyDown(std::int16_t& keyCode, std::int16_t) {
+  // Enter only while the button has the focus: it is no default button.
+  if (keyCode == kVkSpace || keyCode == kVkReturn) Click();
+}
+
+void CommandButton::AccessKeyPressed() {
+  SetFocus();
+  Click();
+}
+
+// ---- PictureBox ------------------------------------------------------------------------------
+
+PictureBox::PictureBox(Form& form, Control* container) : Control(form, container) {
+  TabStop = true;
+}
+
+void PictureBox::SetPicture(const Picture* picture) {
+  picture_ = picture;
+  Invalidate();
+}
+
+void PictureBox::Paint(Canvas& canvas, const PixelRect& box) const {
+  canvas.Fill(box, BackColor);
+  SunkenBorder(canvas, box);
+  if (picture_ == nullptr) return;
+  Canvas inner = canvas;
+  inner.clip = Intersect(canvas.clip, Inset(box, 2));
+  DrawPicture(inner, *picture_, Inset(box, 2), false);
+}
+
+void PictureBox::DoubleClick() {
+  if (OnDblClick) OnDblClick();
+}
+
+}  // namespace rt

@@ -1,0 +1,525 @@
+// End-to-end tests of the about dialog on Xvfb: caption, place and pixels next to the headless
+// host, the clicks and keys that end it and those that don't, and no dialog from a second copy.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/geometry.h"
+#include "platform/headless.h"
+#include "platform/picture.h"
+#include "startup/module1.h"
+
+// Last: it brings Xlib, whose macros would rename names in the headers above.
+#include "tests/x11/x11_harness.h"
+
+namespace x11_e2e {
+namespace {
+
+constexpr char kCaption[] = "Quietglass v1.01";
+constexpr rt::PixelSize kClient{225, 289};  // 3375 x 4335 twips
+// The OK button in client pixels: 2160, 3840 and 1095 x 375 twips.
+constexpr rt::PixelRect kOkButton{144, 256, 73, 25};
+constexpr int kVkAlt = 18;
+// Virtual seconds between two groups of input on the headless host: far longer than any
+// animation or double-click the dialog could have.
+constexpr double kStepSeconds = 0.5;
+
+// One thing the user does, played with XTest on Xvfb and as scripted input on the headless host.
+struct Action {
+  enum class Kind { Move, Press, Release, Key } kind = Kind::Move;
+  int x = 0, y = 0;     // Move: screen pixels
+  KeySym key = 0;       // Key: the key pressed and released
+  KeySym modifier = 0;  // Key: held around it, or 0
+};
+
+Action MoveTo(int x, int y) {
+  return {Action::Kind::Move, x, y};
+}
+Action Press() {
+  return {Action::Kind::Press};
+}
+Action Release() {
+  return {Action::Kind::Release};
+}
+Action Key(KeySym key, KeySym modifier = 0) {
+  return {Action::Kind::Key, 0, 0, key, modifier};
+}
+
+// What the X host makes of a key: its virtual-key code, the character it types without Shift,
+// and the shift bit it sets while held.
+struct KeyMeaning {
+  KeySym key;
+  int virtualKey, typed, shiftBit;
+};
+constexpr KeyMeaning kKeyMeanings[] = {
+    {XK_Tab, 9, 9, 0},
+    {XK_Escape, 27, 27, 0},
+    {XK_o, 'O', 'o', 0},
+    {XK_Alt_L, kVkAlt, 0, host::kAltMask},
+};
+
+KeyMeaning MeaningOf(KeySym key) {
+  for (const KeyMeaning& meaning : kKeyMeanings)
+    if (meaning.key == key) return meaning;
+  ADD_FAILURE() << "no headless meaning for " << XKeysymToString(key);
+  return {};
+}
+
+// The same action as the headless host's input at virtual time `at`. Like the X host, it hears
+// the modifier go down (with no shift bit yet) and then the key with the modifier's bit.
+void AppendHeadless(const Action& action, double at, std::vector<headless::Input>& script) {
+  switch (action.kind) {
+    case Action::Kind::Move:
+      script.push_back(headless::MoveAt(at, action.x, action.y));
+      break;
+    case Action::Kind::Press:
+    case Action::Kind::Release: {
+      headless::Input input;
+      input.at = at;
+      input.kind =
+          action.kind == Action::Kind::Press ? headless::InputKind::Down : headless::InputKind::Up;
+      script.push_back(input);
+      break;
+    }
+    case Action::Kind::Key: {
+      int shift = 0;
+      if (action.modifier != 0) {
+        const KeyMeaning modifier = MeaningOf(action.modifier);
+        script.push_back(headless::KeyAt(at, modifier.virtualKey));
+        shift = modifier.shiftBit;
+      }
+      const KeyMeaning key = MeaningOf(action.key);
+      script.push_back(headless::KeyAt(at + 0.001, key.virtualKey, key.typed, shift));
+      break;
+    }
+  }
+}
+
+rt::Picture Crop(const rt::Picture& screen, const rt::PixelRect& r) {
+  rt::Picture out{r.width, r.height, {}};
+  for (int y = r.y; y < r.bottom(); ++y)
+    for (int x = r.x; x < r.right(); ++x) out.pixels.push_back(screen.at(x, y) & 0xFFFFFF);
+  return out;
+}
+
+// How two pictures of the same size differ, for a failure message.
+std::string Differences(const rt::Picture& shot, const rt::Picture& want) {
+  if (shot.width != want.width || shot.height != want.height) return "the sizes differ";
+  long count = 0;
+  std::ostringstream first;
+  for (int y = 0; y < want.height; ++y)
+    for (int x = 0; x < want.width; ++x)
+      if (shot.at(x, y) != want.at(x, y) && count++ == 0)
+        first << ", the first at (" << x << ", " << y << ") is " << std::hex << shot.at(x, y)
+              << " instead of " << want.at(x, y);
+  return std::to_string(count) + " pixels differ" + first.str();
+}
+
+std::string CommandLine(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& arg : args) text += (text.empty() ? "" : " ") + arg;
+  return text;
+}
+
+// The dialog on the headless host with the same screen, pointer and command line and no frame,
+// as Xvfb without a window manager has: its client area before the first group of actions and
+// after each group.
+struct HeadlessDialog {
+  rt::PixelRect client;  // on the screen
+  std::vector<rt::Picture> shots;
+  headless::Outcome outcome = headless::Outcome::Returned;
+};
+
+HeadlessDialog RunHeadless(rt::PixelSize screen, const std::vector<std::string>& args, int pointerX,
+                           int pointerY, const std::vector<std::vector<Action>>& groups = {}) {
+  headless::Config config;
+  config.screen = screen;
+  config.commandLine = CommandLine(args);
+  config.pointerX = pointerX;
+  config.pointerY = pointerY;
+  config.dialogFrame = {0, 0, 0, 0};
+  config.runSeconds = kStepSeconds * static_cast<double>(groups.size() + 1);
+  std::vector<rt::Picture> screens;
+  std::vector<headless::Input> script;
+  const auto capture = [&] { screens.push_back(headless::Capture()); };
+  for (std::size_t group = 0; group <= groups.size(); ++group) {
+    const double start = kStepSeconds * static_cast<double>(group);
+    if (group > 0) {
+      const auto& actions = groups[group - 1];
+      for (std::size_t i = 0; i < actions.size(); ++i)
+        AppendHeadless(actions[i], start + 0.01 * static_cast<double>(i), script);
+    }
+    script.push_back(headless::CallAt(start + kStepSeconds - 0.05, capture));
+  }
+  const headless::RunResult result = headless::Run(config, std::move(script), RunProgram);
+  HeadlessDialog dialog;
+  dialog.outcome = result.outcome;
+  if (result.windows.size() != 1) {
+    ADD_FAILURE() << "the headless host shows " << result.windows.size() << " windows";
+    return dialog;
+  }
+  dialog.client = result.windows[0].client;
+  for (const rt::Picture& picture : screens) dialog.shots.push_back(Crop(picture, dialog.client));
+  return dialog;
+}
+
+// Ignores X errors instead of ending the test: a window may go between finding and reading it.
+int IgnoreXError(Display*, XErrorEvent*) {
+  return 0;
+}
+
+class DialogEndToEnd : public X11EndToEnd {
+ protected:
+  Child program;
+  Window dialog = 0;
+  rt::PixelRect dialogRect;  // on the screen
+  int pointerX = 0, pointerY = 0;
+
+  void StartServer(int width, int height) {
+    X11EndToEnd::StartServer(width, height);
+    if (HasFatalFailure()) return;
+    XSetErrorHandler(IgnoreXError);
+    Window root, child;
+    int x, y;
+    unsigned mask;
+    XQueryPointer(server.display, DefaultRootWindow(server.display), &root, &child, &pointerX,
+                  &pointerY, &x, &y, &mask);
+  }
+
+  // The viewable top-level windows of quietglass, told by their class.
+  std::vector<Window> ProgramWindows() {
+    Display* d = server.display;
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    std::vector<Window> found;
+    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return found;
+    for (unsigned i = 0; i < count; ++i) {
+      XWindowAttributes attributes;
+      XClassHint hint{};
+      if (!XGetWindowAttributes(d, children[i], &attributes) ||
+          attributes.map_state != IsViewable || !XGetClassHint(d, children[i], &hint))
+        continue;
+      if (std::string(hint.res_name) == "quietglass") found.push_back(children[i]);
+      XFree(hint.res_name);
+      XFree(hint.res_class);
+    }
+    if (children != nullptr) XFree(children);
+    return found;
+  }
+
+  // Starts quietglass with `args` and waits until its one window is viewable.
+  void LaunchDialog(const std::vector<std::string>& args) {
+    const double started = Now();
+    Launch(program, args);
+    ASSERT_TRUE(WaitFor([&] { return !program.Running() || !ProgramWindows().empty(); }, 30))
+        << "no window after 30 s";
+    ASSERT_TRUE(program.Running()) << "ended without a window: " << program.Stderr();
+    const std::vector<Window> windows = ProgramWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    dialog = windows[0];
+    std::printf("[ mapped after ] %.0f ms\n", (Now() - started) * 1000);
+    Display* d = server.display;
+    XWindowAttributes attributes;
+    Window child;
+    ASSERT_TRUE(XGetWindowAttributes(d, dialog, &attributes));
+    ASSERT_TRUE(XTranslateCoordinates(d, dialog, DefaultRootWindow(d), 0, 0, &dialogRect.x,
+                                      &dialogRect.y, &child));
+    EXPECT_FALSE(attributes.override_redirect) << "the dialog bypasses the window manager";
+    dialogRect.width = attributes.width;
+    dialogRect.height = attributes.height;
+  }
+
+  // A property of the dialog as bytes, whatever its type.
+  std::string Property(const char* name) {
+    Display* d = server.display;
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::string text;
+    if (XGetWindowProperty(d, dialog, XInternAtom(d, name, False), 0, 1024, False, AnyPropertyType,
+                           &type, &format, &count, &after, &data) == Success &&
+        format == 8 && data != nullptr)
+      text.assign(reinterpret_cast<const char*>(data), count);
+    if (data != nullptr) XFree(data);
+    return text;
+  }
+
+  // The screen where the dialog is, as a person sees it.
+  rt::Picture DialogShot() { return Crop(Screenshot(), dialogRect); }
+
+  // Waits until the dialog shows `want`, as it must once its paint has reached the server.
+  void ExpectShows(const rt::Picture& want, const std::string& when) {
+    rt::Picture shot;
+    const bool same = WaitFor(
+        [&] {
+          shot = DialogShot();
+          return shot.pixels == want.pixels;
+        },
+        20);
+    EXPECT_TRUE(same) << when << ": " << Differences(shot, want);
+  }
+
+  void Perform(const Action& action) {
+    Display* d = server.display;
+    const auto key = [&](KeySym sym, bool down) {
+      const KeyCode code = XKeysymToKeycode(d, sym);
+      ASSERT_NE(code, 0) << XKeysymToString(sym);
+      XTestFakeKeyEvent(d, code, down, CurrentTime);
+    };
+    switch (action.kind) {
+      case Action::Kind::Move:
+        XTestFakeMotionEvent(d, -1, action.x, action.y, CurrentTime);
+        break;
+      case Action::Kind::Press:
+      case Action::Kind::Release:
+        XTestFakeButtonEvent(d, Button1, action.kind == Action::Kind::Press, CurrentTime);
+        break;
+      case Action::Kind::Key:
+        if (action.modifier != 0) key(action.modifier, true);
+        key(action.key, true);
+        key(action.key, false);
+        if (action.modifier != 0) key(action.modifier, false);
+        break;
+    }
+    XSync(d, False);
+  }
+  void Perform(const std::vector<Action>& actions) {
+    for (const Action& action : actions) ASSERT_NO_FATAL_FAILURE(Perform(action));
+  }
+
+  void ExpectEndsWithin20Seconds(double since, const char* what) {
+    ASSERT_TRUE(program.WaitExit(20)) << "still running 20 s after " << what;
+    std::printf("[ %s to exit ] %.0f ms\n", what, (Now() - since) * 1000);
+    ExpectEndedWithStatus0(program);
+  }
+};
+
+// ---- Caption, place and pixels -----------------------------------------------------------
+
+struct PlacementCase {
+  const char* name;
+  std::vector<std::string> args;
+  rt::PixelSize screen;
+};
+void PrintTo(const PlacementCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class DialogPlacement : public DialogEndToEnd, public testing::WithParamInterface<PlacementCase> {};
+
+TEST_P(DialogPlacement, CaptionPlaceAndPixelsAsOnTheHeadlessHost) {
+  const PlacementCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartServer(c.screen.width, c.screen.height));
+  const HeadlessDialog want = RunHeadless(c.screen, c.args, pointerX, pointerY);
+  ASSERT_EQ(want.shots.size(), 1u);
+  ASSERT_NO_FATAL_FAILURE(LaunchDialog(c.args));
+
+  EXPECT_EQ(Property("_NET_WM_NAME"), kCaption);
+  EXPECT_EQ(Property("WM_NAME"), kCaption);
+
+  // With no frame the outer size is the client size, and the left edge lies at half and the
+  // top edge at 40 % of the free width and height: whole pixels or within half a pixel.
+  EXPECT_EQ(dialogRect.width, kClient.width);
+  EXPECT_EQ(dialogRect.height, kClient.height);
+  constexpr double kTwipsPerPixel = 15;
+  const double freeWidth = (c.screen.width - kClient.width) * kTwipsPerPixel;
+  const double freeHeight = (c.screen.height - kClient.height) * kTwipsPerPixel;
+  const double left = freeWidth / 2 / kTwipsPerPixel, top = freeHeight / 2.5 / kTwipsPerPixel;
+  EXPECT_LE(std::abs(dialogRect.x - left), 0.5) << "left " << dialogRect.x << ", not " << left;
+  EXPECT_LE(std::abs(dialogRect.y - top), 0.5) << "top " << dialogRect.y << ", not " << top;
+  EXPECT_EQ(dialogRect, want.client) << "the headless host puts it elsewhere";
+
+  ExpectShows(want.shots[0], "as shown");
+  EXPECT_TRUE(program.Running());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, DialogPlacement,
+    testing::Values(PlacementCase{"NoArgument", {}, {1024, 768}},
+                    // Free space of whole pixels in both directions: (400, 190) exactly.
+                    PlacementCase{"Colon1234", {"/c:1234"}, {1025, 764}},
+                    PlacementCase{"UpperCase", {"/C"}, {800, 600}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Input that ends it and input that doesn't -------------------------------------------
+
+// The centre of the OK button on the screen, for a dialog whose client area is `client`.
+Action MoveToOk(const rt::PixelRect& client) {
+  return MoveTo(client.x + kOkButton.x + kOkButton.width / 2,
+                client.y + kOkButton.y + kOkButton.height / 2);
+}
+
+struct EndingCase {
+  const char* name;
+  std::vector<Action> (*actions)(const rt::PixelRect& client);
+};
+void PrintTo(const EndingCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class InputEndsTheDialog : public DialogEndToEnd, public testing::WithParamInterface<EndingCase> {};
+
+TEST_P(InputEndsTheDialog, WithStatus0) {
+  constexpr rt::PixelSize kScreen{1024, 768};
+  ASSERT_NO_FATAL_FAILURE(StartServer(kScreen.width, kScreen.height));
+  const HeadlessDialog shown = RunHeadless(kScreen, {}, pointerX, pointerY);
+  ASSERT_EQ(shown.shots.size(), 1u);
+  const std::vector<Action> actions = GetParam().actions(shown.client);
+  EXPECT_EQ(RunHeadless(kScreen, {}, pointerX, pointerY, {actions}).outcome,
+            headless::Outcome::Ended)
+      << "the headless host goes on";
+
+  ASSERT_NO_FATAL_FAILURE(LaunchDialog({}));
+  ExpectShows(shown.shots[0], "as shown");
+  const double acted = Now();
+  ASSERT_NO_FATAL_FAILURE(Perform(actions));
+  ExpectEndsWithin20Seconds(acted, GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, InputEndsTheDialog,
+    testing::Values(EndingCase{"ClickOnOk",
+                               [](const rt::PixelRect& client) {
+                                 return std::vector<Action>{MoveToOk(client), Press(), Release()};
+                               }},
+                    EndingCase{"AltO",
+                               [](const rt::PixelRect&) {
+                                 return std::vector<Action>{Key(XK_o, XK_Alt_L)};
+                               }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A press on OK dragged off before the release is no click: the dialog stays, and then a click
+// ends it. X sends the motion and release of a press to the window pressed in, wherever the
+// pointer goes; the headless host hears nothing outside its windows, so its reference drops the
+// pointer beside the button in both cases, and the end states must agree.
+struct DragCase {
+  const char* name;
+  bool releaseOutsideTheDialog;
+};
+void PrintTo(const DragCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class APressDraggedOffOk : public DialogEndToEnd, public testing::WithParamInterface<DragCase> {};
+
+TEST_P(APressDraggedOffOk, DoesNotEndIt) {
+  constexpr rt::PixelSize kScreen{1024, 768};
+  ASSERT_NO_FATAL_FAILURE(StartServer(kScreen.width, kScreen.height));
+  const rt::PixelRect client = RunHeadless(kScreen, {}, pointerX, pointerY).client;
+  const Action ok = MoveToOk(client);
+  const Action beside = MoveTo(ok.x - 100, ok.y);  // on the dialog, left of the button
+  const Action outside = MoveTo(client.x - 40, ok.y);
+  // Tab after the release moves the focus from OK back to the logo: a change on the screen that
+  // shows the release has been handled.
+  const std::vector<std::vector<Action>> reference = {
+      {ok, Press()}, {beside}, {Release(), beside, Key(XK_Tab)}};
+  const std::vector<std::vector<Action>> played = {
+      {ok, Press()},
+      {GetParam().releaseOutsideTheDialog ? outside : beside},
+      {Release(), beside, Key(XK_Tab)}};
+  const HeadlessDialog want = RunHeadless(kScreen, {}, pointerX, pointerY, reference);
+  ASSERT_EQ(want.shots.size(), 4u) << "the headless host ended";
+  EXPECT_EQ(want.outcome, headless::Outcome::Stopped);
+  ASSERT_NE(want.shots[1].pixels, want.shots[0].pixels) << "the press shows nothing";
+  ASSERT_NE(want.shots[3].pixels, want.shots[2].pixels) << "Tab shows nothing";
+
+  ASSERT_NO_FATAL_FAILURE(LaunchDialog({}));
+  ExpectShows(want.shots[0], "as shown");
+  const char* names[] = {"pressed on OK", "dragged off", "released, then Tab"};
+  for (std::size_t group = 0; group < played.size(); ++group) {
+    ASSERT_NO_FATAL_FAILURE(Perform(played[group]));
+    ExpectShows(want.shots[group + 1], names[group]);
+    ASSERT_TRUE(program.Running()) << "ended when " << names[group];
+  }
+  const double clicked = Now();
+  ASSERT_NO_FATAL_FAILURE(Perform({ok, Press(), Release()}));
+  ExpectEndsWithin20Seconds(clicked, "click");
+}
+
+INSTANTIATE_TEST_SUITE_P(ReleasedOn, APressDraggedOffOk,
+                         testing::Values(DragCase{"TheDialog", false},
+                                         DragCase{"TheDesktop", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Escape neither on the logo nor on OK: the dialog has no cancel button. Tab after each Escape
+// moves the focus, which shows that the Escape has been handled.
+TEST_F(DialogEndToEnd, EscapeDoesNotEndIt) {
+  constexpr rt::PixelSize kScreen{1024, 768};
+  ASSERT_NO_FATAL_FAILURE(StartServer(kScreen.width, kScreen.height));
+  const std::vector<std::vector<Action>> groups = {{Key(XK_Escape), Key(XK_Tab)},
+                                                   {Key(XK_Escape), Key(XK_Tab)}};
+  const HeadlessDialog want = RunHeadless(kScreen, {}, pointerX, pointerY, groups);
+  ASSERT_EQ(want.shots.size(), 3u) << "the headless host ended";
+  EXPECT_EQ(want.outcome, headless::Outcome::Stopped);
+  ASSERT_NE(want.shots[1].pixels, want.shots[0].pixels) << "Tab to OK shows nothing";
+  ASSERT_NE(want.shots[2].pixels, want.shots[1].pixels) << "Tab to the logo shows nothing";
+
+  ASSERT_NO_FATAL_FAILURE(LaunchDialog({}));
+  ExpectShows(want.shots[0], "as shown");
+  const char* names[] = {"Escape on the logo", "Escape on OK"};
+  for (std::size_t group = 0; group < groups.size(); ++group) {
+    ASSERT_NO_FATAL_FAILURE(Perform(groups[group]));
+    ExpectShows(want.shots[group + 1], std::string(names[group]) + ", then Tab");
+    ASSERT_TRUE(program.Running()) << "ended by " << names[group];
+  }
+  const double pressed = Now();
+  ASSERT_NO_FATAL_FAILURE(Perform(Key(XK_o, XK_Alt_L)));
+  ExpectEndsWithin20Seconds(pressed, "Alt+O");
+}
+
+// A window manager's close (WM_DELETE_WINDOW, sent here as one would send it) ends the program.
+TEST_F(DialogEndToEnd, TheWindowManagersCloseEndsIt) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(1024, 768));
+  ASSERT_NO_FATAL_FAILURE(LaunchDialog({"/c:1234"}));
+  Display* d = server.display;
+  XEvent close{};
+  close.xclient.type = ClientMessage;
+  close.xclient.window = dialog;
+  close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  close.xclient.format = 32;
+  close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  close.xclient.data.l[1] = CurrentTime;
+  const double sent = Now();
+  ASSERT_NE(XSendEvent(d, dialog, False, NoEventMask, &close), 0);
+  XSync(d, False);
+  ExpectEndsWithin20Seconds(sent, "close");
+}
+
+// ---- A second copy -----------------------------------------------------------------------
+
+TEST_F(DialogEndToEnd, WhileTheSaverRunsASecondCopyShowsNoDialog) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(1024, 768));
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  Display* d = server.display;
+  XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
+  XSync(d, True);  // from here on, only windows of the second copy
+  const std::vector<std::string> cases[] = {{}, {"/c:1234"}, {"/C"}};
+  for (const auto& args : cases) {
+    const std::string what = args.empty() ? "no argument" : args[0];
+    SCOPED_TRACE(what);
+    Child second;
+    const double started = Now();
+    Launch(second, args);
+    ASSERT_TRUE(second.WaitExit(20)) << "still running after 20 s";
+    std::printf("[ ended in ] %s: %.0f ms\n", what.c_str(), (Now() - started) * 1000);
+    ExpectEndedWithStatus0(second);
+    XSync(d, False);
+    int created = 0;
+    while (XPending(d) > 0) {
+      XEvent event;
+      XNextEvent(d, &event);
+      created += event.type == CreateNotify || event.type == MapNotify;
+    }
+    EXPECT_EQ(created, 0) << "it made or mapped a window";
+    EXPECT_TRUE(saver.Running()) << "the saver ended";
+  }
+}
+
+}  // namespace
+}  // namespace x11_e2e

@@ -1,0 +1,304 @@
+// End-to-end tests of the real quietglass executable, each on its own Xvfb: what the saver shows
+// next to the headless host, how input ends it, one copy at a time, failed starts, and sleeping.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "assets/assets.h"
+#include "platform/headless.h"
+#include "platform/runtime.h"
+#include "startup/module1.h"
+
+// Last: it brings Xlib, whose macros would rename names in the headers above.
+#include "tests/x11/x11_harness.h"
+
+namespace x11_e2e {
+namespace {
+
+// The disk's column on a 1024 x 768 screen: the artwork's x 570 to 703, from x = 112.
+constexpr int kDiskColumnLeft = 112 + 570, kDiskColumnRight = 112 + 704;
+constexpr double kTick = 0.150;
+
+// ---- What the saver shows ------------------------------------------------------------
+
+// The headless host's screen `seconds` into a run at 1024 x 768.
+rt::Picture HeadlessScreen(double seconds) {
+  headless::Config config;
+  config.screen = {1024, 768};
+  config.runSeconds = seconds;
+  headless::Run(config, {}, RunProgram);
+  rt::Picture picture = headless::Capture();
+  for (rt::Pixel& p : picture.pixels) p &= 0xFFFFFF;
+  return picture;
+}
+
+bool InDiskColumn(int x) {
+  return x >= kDiskColumnLeft && x < kDiskColumnRight;
+}
+
+std::vector<rt::Pixel> DiskColumn(const rt::Picture& picture) {
+  std::vector<rt::Pixel> column;
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = kDiskColumnLeft; x < kDiskColumnRight; ++x) column.push_back(picture.at(x, y));
+  return column;
+}
+
+// Pixels outside the disk's column that differ, with the first one described.
+long DifferencesOutsideDiskColumn(const rt::Picture& shot, const rt::Picture& want,
+                                  std::string& first) {
+  long count = 0;
+  for (int y = 0; y < want.height; ++y) {
+    for (int x = 0; x < want.width; ++x) {
+      if (InDiskColumn(x) || shot.at(x, y) == want.at(x, y)) continue;
+      if (count++ == 0) {
+        std::ostringstream text;
+        text << "(" << x << ", " << y << ") is " << std::hex << shot.at(x, y) << ", not "
+             << want.at(x, y);
+        first = text.str();
+      }
+    }
+  }
+  return count;
+}
+
+TEST_F(X11EndToEnd, ShowsWhatTheHeadlessHostShowsAtTheSameMoment) {
+  // The headless screen before the first tick, and the disk's column after every tick of three
+  // cycles (the disk hides for one tick from the second restart on).
+  const rt::Picture want = HeadlessScreen(0.1);
+  std::set<std::vector<rt::Pixel>> diskStates;
+  for (int tick = 0; tick <= 48; ++tick)
+    diskStates.insert(DiskColumn(HeadlessScreen((tick + 0.5) * kTick)));
+  ASSERT_GE(diskStates.size(), 10u) << "the headless host shows no animation";
+
+  // The artwork at (112, 84) and purple all around, in the headless picture itself.
+  const rt::Picture background = rt::LoadBuiltInPicture(assets::BackgroundBmp());
+  long wrongInWant = 0;
+  for (int y = 0; y < 768; ++y)
+    for (int x = 0; x < 1024; ++x) {
+      const bool art = x >= 112 && x < 912 && y >= 84 && y < 684;
+      if (InDiskColumn(x) && art) continue;
+      wrongInWant += want.at(x, y) != (art ? background.at(x - 112, y - 84) & 0xFFFFFF : kPurple);
+    }
+  EXPECT_EQ(wrongInWant, 0);
+
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  // Everything outside the disk's column is painted once; wait until it all matches.
+  rt::Picture shot;
+  std::string first;
+  long differences = -1;
+  WaitFor(
+      [&] {
+        shot = Screenshot();
+        differences = DifferencesOutsideDiskColumn(shot, want, first);
+        return differences == 0;
+      },
+      20);
+  EXPECT_EQ(differences, 0) << "first: " << first;
+  // A screenshot may fall between the pieces of one tick's paint, so take another until the
+  // column shows a whole animation state.
+  const bool animationState =
+      WaitFor([&] { return diskStates.contains(DiskColumn(Screenshot())); }, 20);
+  EXPECT_TRUE(animationState) << "the disk's column matches no state of the animation";
+  EXPECT_TRUE(saver.Running());
+}
+
+// ---- Input ends it -------------------------------------------------------------------
+
+class KeyEndsIt : public X11EndToEnd, public testing::WithParamInterface<KeySym> {};
+
+TEST_P(KeyEndsIt, AtOnce) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  const double pressed = Now();
+  ASSERT_NO_FATAL_FAILURE(PressKey(GetParam()));
+  ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s after the key";
+  std::printf("[ key-to-exit ] %s: %.0f ms\n", XKeysymToString(GetParam()),
+              (Now() - pressed) * 1000);
+  ExpectEndedWithStatus0(saver);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, KeyEndsIt, testing::Values(XK_a, XK_Escape, XK_Shift_L),
+                         [](const auto& info) { return std::string(XKeysymToString(info.param)); });
+
+TEST_F(X11EndToEnd, TheFirstPointerReportDoesNotEndItOneMoveAfterTheGraceDoes) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  // The report at mapping started a one-second grace; watch well past it.
+  EXPECT_FALSE(saver.WaitExit(2.5)) << "ended without input";
+  const double moved = Now();
+  MovePointer(300, 200);
+  ASSERT_TRUE(saver.WaitExit(10)) << "one move after the grace period did not end it";
+  std::printf("[ move-to-exit ] %.0f ms\n", (Now() - moved) * 1000);
+  ExpectEndedWithStatus0(saver);
+}
+
+TEST_F(X11EndToEnd, WithinTheGraceTheThirdPointerReportEndsIt) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  MovePointer(300, 200);  // the second report, straight after the first
+  EXPECT_FALSE(saver.WaitExit(0.3)) << "the second report ended it";
+  MovePointer(320, 220);
+  ASSERT_TRUE(saver.WaitExit(10)) << "the third report did not end it";
+  ExpectEndedWithStatus0(saver);
+}
+
+// ---- One copy at a time, unsupported switches ------------------------------------------
+
+TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  Display* d = server.display;
+  XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
+  XSync(d, True);
+
+  // No other copy runs: the preview switch still ends it without a window.
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    bool saverRunning;
+  } cases[] = {{"/p with nothing running", {"/p", "1234"}, false},
+               {"a second /s", {"/s"}, true},
+               {"a second /S", {"/S"}, true},
+               {"/p while the saver runs", {"/p", "1234"}, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.saverRunning && !saver.Running()) {
+      ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+      XSync(d, True);  // the saver's own window events are not the second copy's
+    }
+    Child second;
+    const double started = Now();
+    Launch(second, c.args);
+    ASSERT_TRUE(second.WaitExit(10)) << "still running after 10 s";
+    std::printf("[ ended in ] %s: %.0f ms\n", c.what, (Now() - started) * 1000);
+    ExpectEndedWithStatus0(second);
+    XSync(d, False);
+    int created = 0;
+    while (XPending(d) > 0) {
+      XEvent event;
+      XNextEvent(d, &event);
+      created += event.type == CreateNotify || event.type == MapNotify;
+    }
+    EXPECT_EQ(created, 0) << "it made or mapped a window";
+    if (c.saverRunning) {
+      EXPECT_TRUE(saver.Running()) << "the first saver ended";
+    }
+  }
+}
+
+// ---- Failed starts ---------------------------------------------------------------------
+
+// An X authority file with one random cookie: a server started with it refuses everyone else.
+std::string WriteAuthorityFile(const std::string& path) {
+  std::ofstream out(path, std::ios::binary);
+  const auto field = [&](const std::string& bytes) {
+    out.put(static_cast<char>(bytes.size() >> 8)).put(static_cast<char>(bytes.size() & 0xFF));
+    out << bytes;
+  };
+  std::random_device random;
+  std::string cookie;
+  for (int i = 0; i < 16; ++i) cookie += static_cast<char>(random() & 0xFF);
+  out.put(1).put(0);  // FamilyLocal
+  field("localhost");
+  field("0");
+  field("MIT-MAGIC-COOKIE-1");
+  field(cookie);
+  return path;
+}
+
+TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
+  char directory[] = "/tmp/quietglass-x11-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string authority = WriteAuthorityFile(std::string(directory) + "/authority");
+  ASSERT_NO_FATAL_FAILURE(server.Start(320, 240, {"-auth", authority}));
+  // A display number with neither a server nor a lock file.
+  int unused = 900;
+  while (access(("/tmp/.X11-unix/X" + std::to_string(unused)).c_str(), F_OK) == 0 ||
+         access(("/tmp/.X" + std::to_string(unused) + "-lock").c_str(), F_OK) == 0)
+    ++unused;
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> set, unset;
+    const char* mentions;
+  } cases[] = {
+      {"no DISPLAY", {}, {"DISPLAY"}, "DISPLAY"},
+      {"no server there", {"DISPLAY=:" + std::to_string(unused)}, {}, "cannot open display"},
+      {"a server that refuses us",
+       {"DISPLAY=" + server.name, std::string("XAUTHORITY=") + directory + "/none"},
+       {},
+       "uthoriz"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child run;
+    Spawn(run, {QG_PROGRAM, "/s"}, c.set, c.unset);
+    ASSERT_TRUE(run.WaitExit(20));
+    EXPECT_TRUE(WIFEXITED(*run.status) && WEXITSTATUS(*run.status) != 0);
+    const std::string text = run.Stderr();
+    std::printf("[ stderr ] %s: %s", c.what, text.c_str());
+    EXPECT_TRUE(text.starts_with("quietglass: ")) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_TRUE(text.ends_with("\n")) << text;
+    EXPECT_NE(text.find(c.mentions), std::string::npos) << text;
+  }
+  std::remove((std::string(directory) + "/authority").c_str());
+  rmdir(directory);
+}
+
+// ---- Sleeping between ticks ------------------------------------------------------------
+
+struct ProcessSample {
+  char state = '?';
+  long cpuTicks = 0;  // user + system, in clock ticks
+};
+
+std::optional<ProcessSample> ReadStat(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  // The name may hold blanks and parentheses; the fields after it are plain.
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  ProcessSample sample;
+  std::string skip;
+  fields >> sample.state;
+  for (int field = 4; field <= 13; ++field) fields >> skip;
+  long user = 0, system = 0;
+  fields >> user >> system;
+  sample.cpuTicks = user + system;
+  return sample;
+}
+
+TEST_F(X11EndToEnd, SleepsBetweenTicksForTenSeconds) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  const auto before = ReadStat(saver.pid);
+  ASSERT_TRUE(before);
+  std::string states;
+  const double start = Now();
+  for (int i = 1; i <= 40; ++i) {
+    // Samples spread over the ten seconds, at no fixed phase to the 150 ms ticks.
+    WaitFor([&] { return Now() >= start + i * 0.25; }, 10);
+    const auto sample = ReadStat(saver.pid);
+    ASSERT_TRUE(sample) << "the saver ended";
+    states += sample->state;
+  }
+  const auto after = ReadStat(saver.pid);
+  ASSERT_TRUE(after);
+  const double cpu = static_cast<double>(after->cpuTicks - before->cpuTicks) /
+                     static_cast<double>(sysconf(_SC_CLK_TCK));
+  std::printf("[ cpu ] %.2f s of CPU in %.1f s; states %s\n", cpu, Now() - start, states.c_str());
+  const auto sleeping = std::count(states.begin(), states.end(), 'S');
+  EXPECT_GT(sleeping, static_cast<long>(states.size()) / 2) << states;
+  EXPECT_TRUE(saver.Running());
+}
+
+}  // namespace
+}  // namespace x11_e2e

@@ -1,0 +1,262 @@
+// Glyph designs: 10 columns by 8 rows, 7 rows above the baseline and 1 for descenders. Most glyphs
+// use columns 1-7, wide ones reach column 8, and only the copyright sign uses all ten.
+#include "tools/artwork/font.h"
+
+#include <array>
+#include <stdexcept>
+
+#include "tools/artwork/dithers.h"
+
+namespace artwork {
+namespace {
+
+struct Glyph {
+  char32_t character;
+  std::array<std::string_view, 8> rows;  // '#' is ink
+};
+
+constexpr char kInk = '#';
+constexpr std::string_view kBlank = "..........";
+
+// clang-format off
+constexpr std::array kGlyphs = {
+  Glyph{U' ', {kBlank, kBlank, kBlank, kBlank, kBlank, kBlank, kBlank, kBlank}},
+  Glyph{U'.', {kBlank, kBlank, kBlank, kBlank, kBlank,
+               "...##.....",
+               "...##.....", kBlank}},
+  Glyph{U',', {kBlank, kBlank, kBlank, kBlank, kBlank,
+               "...##.....",
+               "...##.....",
+               "..##......"}},
+  Glyph{U'-', {kBlank, kBlank, kBlank,
+               ".######...", kBlank, kBlank, kBlank, kBlank}},
+  Glyph{U'1', {"...##.....",
+               "..###.....",
+               ".####.....",
+               "...##.....",
+               "...##.....",
+               "...##.....",
+               ".######...", kBlank}},
+  Glyph{U'2', {"..#####...",
+               ".##...##..",
+               "......##..",
+               "...####...",
+               ".###......",
+               ".##.......",
+               ".#######..", kBlank}},
+  Glyph{U'3', {".######...",
+               "......##..",
+               "......##..",
+               "...####...",
+               "......##..",
+               "......##..",
+               ".######...", kBlank}},
+  Glyph{U'4', {"....###...",
+               "...####...",
+               "..##.##...",
+               ".##..##...",
+               ".#######..",
+               ".....##...",
+               "....####..", kBlank}},
+  Glyph{U'5', {".#######..",
+               ".##.......",
+               ".######...",
+               "......##..",
+               "......##..",
+               ".##...##..",
+               "..#####...", kBlank}},
+  Glyph{U'9', {"..#####...",
+               ".##...##..",
+               ".##...##..",
+               "..######..",
+               "......##..",
+               ".....##...",
+               ".#####....", kBlank}},
+  Glyph{U'A', {"...###....",
+               "..##.##...",
+               ".##...##..",
+               ".##...##..",
+               ".#######..",
+               ".##...##..",
+               ".##...##..", kBlank}},
+  Glyph{U'C', {"..#####...",
+               ".##...##..",
+               ".##.......",
+               ".##.......",
+               ".##.......",
+               ".##...##..",
+               "..#####...", kBlank}},
+  Glyph{U'L', {".##.......",
+               ".##.......",
+               ".##.......",
+               ".##.......",
+               ".##.......",
+               ".##.......",
+               ".#######..", kBlank}},
+  Glyph{U'P', {".######...",
+               ".##...##..",
+               ".##...##..",
+               ".######...",
+               ".##.......",
+               ".##.......",
+               ".##.......", kBlank}},
+  Glyph{U'R', {".######...",
+               ".##...##..",
+               ".##...##..",
+               ".######...",
+               ".#####....",
+               ".##..##...",
+               ".##...##..", kBlank}},
+  Glyph{U'S', {"..######..",
+               ".##.......",
+               ".##.......",
+               "..#####...",
+               "......##..",
+               "......##..",
+               ".######...", kBlank}},
+  Glyph{U'b', {".##.......",
+               ".##.......",
+               ".######...",
+               ".###..##..",
+               ".##...##..",
+               ".##...##..",
+               ".######...", kBlank}},
+  Glyph{U'd', {".....###..",
+               "......##..",
+               "..######..",
+               ".##..###..",
+               ".##...##..",
+               ".##...##..",
+               "..######..", kBlank}},
+  Glyph{U'e', {kBlank, kBlank,
+               "..#####...",
+               ".##...##..",
+               ".#######..",
+               ".##.......",
+               "..######..", kBlank}},
+  Glyph{U'g', {kBlank, kBlank,
+               "..######..",
+               ".##...##..",
+               ".##..###..",
+               "..######..",
+               "......##..",
+               ".######..."}},
+  Glyph{U'h', {".##.......",
+               ".##.......",
+               ".######...",
+               ".###..##..",
+               ".##...##..",
+               ".##...##..",
+               ".##...##..", kBlank}},
+  Glyph{U'i', {"...##.....", kBlank,
+               "..###.....",
+               "...##.....",
+               "...##.....",
+               "...##.....",
+               ".######...", kBlank}},
+  Glyph{U'l', {"..###.....",
+               "...##.....",
+               "...##.....",
+               "...##.....",
+               "...##.....",
+               "...##.....",
+               ".######...", kBlank}},
+  Glyph{U'm', {kBlank, kBlank,
+               ".#######..",
+               ".##.##.##.",
+               ".##.##.##.",
+               ".##.##.##.",
+               ".##.##.##.", kBlank}},
+  Glyph{U'n', {kBlank, kBlank,
+               ".######...",
+               ".###..##..",
+               ".##...##..",
+               ".##...##..",
+               ".##...##..", kBlank}},
+  Glyph{U'o', {kBlank, kBlank,
+               "..#####...",
+               ".##...##..",
+               ".##...##..",
+               ".##...##..",
+               "..#####...", kBlank}},
+  Glyph{U'p', {kBlank, kBlank,
+               ".######...",
+               ".###..##..",
+               ".##...##..",
+               ".######...",
+               ".##.......",
+               ".####....."}},
+  Glyph{U'r', {kBlank, kBlank,
+               ".##.###...",
+               ".###..##..",
+               ".##.......",
+               ".##.......",
+               ".####.....", kBlank}},
+  Glyph{U's', {kBlank, kBlank,
+               "..######..",
+               ".###......",
+               "..#####...",
+               ".....###..",
+               ".######...", kBlank}},
+  Glyph{U't', {"..##......",
+               "..##......",
+               ".######...",
+               "..##......",
+               "..##......",
+               "..##.##...",
+               "...###....", kBlank}},
+  Glyph{U'v', {kBlank, kBlank,
+               ".##...##..",
+               ".##...##..",
+               ".##...##..",
+               "..##.##...",
+               "...###....", kBlank}},
+  Glyph{U'w', {kBlank, kBlank,
+               ".##....##.",
+               ".##....##.",
+               ".##.##.##.",
+               ".########.",
+               "..##..##..", kBlank}},
+  Glyph{U'y', {kBlank, kBlank,
+               ".##...##..",
+               ".##...##..",
+               ".##..###..",
+               "..######..",
+               "......##..",
+               ".######..."}},
+  Glyph{U'©', {"..######..",
+               ".##....##.",
+               "##.####.##",
+               "##.##...##",
+               "##.####.##",
+               ".##....##.",
+               "..######..", kBlank}},
+};
+// clang-format on
+
+const Glyph* FindGlyph(char32_t character) {
+  for (const Glyph& glyph : kGlyphs) {
+    if (glyph.character == character) return &glyph;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void DrawTextLine(rt::Picture& canvas, std::u32string_view line, int left, int top) {
+  for (std::size_t cell = 0; cell < line.size(); ++cell) {
+    const Glyph* glyph = FindGlyph(line[cell]);
+    if (glyph == nullptr) throw std::invalid_argument("the font has no glyph for a character");
+    const int cellLeft = left + static_cast<int>(cell) * kCellWidth;
+    for (int row = 0; row < 8; ++row) {
+      for (int column = 0; column < kCellWidth; ++column) {
+        if (glyph->rows[row][column] != kInk) continue;
+        const int x = cellLeft + column;
+        for (int y = top + 2 * row; y <= top + 2 * row + 1; ++y)
+          canvas.pixels[static_cast<std::size_t>(y) * canvas.width + x] = SalmonDither(x, y);
+      }
+    }
+  }
+}
+
+}  // namespace artwork
