@@ -125,18 +125,33 @@ rt::PixelRect ArtworkOn(const rt::Picture& frame) {
   return rt::Intersect(artwork, {0, 0, frame.width, frame.height});
 }
 
-// A few pixels that are right only once the frame is complete: the last piece composed (the
-// artwork's bottom-right corner), the first (its top-left), and the band at the screen's corners.
+// A few pixels that are right only once the frame is complete: the band at the screen's corners
+// and, in each cell of a grid over the artwork, its last pixel that differs from the band (the
+// artwork's edges are the band's colour, so its own corners would match an empty window).
 std::vector<Probe> ProbesOf(const rt::Picture& frame) {
-  const rt::PixelRect art = ArtworkOn(frame);
-  const std::pair<int, int> points[] = {{art.right() - 1, art.bottom() - 1},
-                                        {art.x, art.y},
-                                        {0, 0},
-                                        {frame.width - 1, 0},
-                                        {0, frame.height - 1},
-                                        {frame.width - 1, frame.height - 1}};
+  constexpr int kCells = 4;
   std::vector<Probe> probes;
-  for (const auto& [x, y] : points) probes.push_back({x, y, RgbOf(frame.at(x, y))});
+  for (const auto& [x, y] :
+       {std::pair{0, 0}, std::pair{frame.width - 1, 0}, std::pair{0, frame.height - 1},
+        std::pair{frame.width - 1, frame.height - 1}})
+    probes.push_back({x, y, RgbOf(frame.at(x, y))});
+  const std::uint32_t band = probes.front().rgb;
+  const rt::PixelRect art = ArtworkOn(frame);
+  for (int row = 0; row < kCells; ++row) {
+    for (int column = 0; column < kCells; ++column) {
+      const int left = art.x + art.width * column / kCells;
+      const int right = art.x + art.width * (column + 1) / kCells;
+      const int top = art.y + art.height * row / kCells;
+      const int bottom = art.y + art.height * (row + 1) / kCells;
+      bool found = false;
+      for (int y = bottom - 1; y >= top && !found; --y)
+        for (int x = right - 1; x >= left && !found; --x)
+          if (RgbOf(frame.at(x, y)) != band) {
+            probes.push_back({x, y, RgbOf(frame.at(x, y))});
+            found = true;
+          }
+    }
+  }
   return probes;
 }
 
