@@ -81,6 +81,9 @@ class Control {
   // Pointer events over a control that does not take them go to the window's handlers.
   virtual bool TakesPointer() const { return false; }
   virtual bool CanFocus() const { return false; }
+  // True when painting this control covers every pixel of `rect` with opaque pixels, so that
+  // nothing below it needs painting there.
+  virtual bool HidesAll(const PixelRect& /*rect*/) const { return false; }
   // The character of "&x" in its caption, for Alt+x; 0 for none.
   virtual char32_t AccessKey() const { return 0; }
 
@@ -115,6 +118,7 @@ class Image : public Control {
   bool Stretch() const { return stretch_; }
   void SetStretch(bool stretch);
   void Paint(Canvas& canvas, const PixelRect& box) const override;
+  bool HidesAll(const PixelRect& rect) const override;
 
  private:
   const Picture* picture_ = nullptr;

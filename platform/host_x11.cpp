@@ -52,7 +52,8 @@ struct X11State {
   bool useShm = false;
   XShmSegmentInfo shm{};
   std::size_t shmSize = 0;
-  bool shmBusy = false;  // the server may still read the segment
+  bool unflushed = false;   // requests wait in Xlib's buffer
+  std::size_t shmUsed = 0;  // bytes from the segment's start the server may still read
   int trappedError = 0;
   int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
   int instanceSocket = -1;
@@ -145,15 +146,18 @@ void DropShmSegment() {
   XSync(s.display, False);  // the server lets go before the memory does
   shmdt(s.shm.shmaddr);
   s.shmSize = 0;
-  s.shmBusy = false;
+  s.shmUsed = 0;
 }
 
 // A shared segment of at least `bytes`; false (and no more SHM) when the server can't attach it,
 // as happens on a display reached over the network.
+constexpr std::size_t kShmMinBytes = 512 * 1024;
 bool EnsureShmSegment(std::size_t bytes) {
   X11State& s = S();
   if (s.shmSize >= bytes) return true;
   DropShmSegment();
+  // Room for several pictures, so that the server need not be waited for after each one.
+  bytes = std::max(bytes * 4, kShmMinBytes);
   const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
   if (id < 0) return s.useShm = false;
   void* address = shmat(id, nullptr, 0);
@@ -309,8 +313,10 @@ bool Translate(XEvent& xevent, Event& out) {
     case VisibilityNotify:
       // Another override-redirect window came over the saver: back on top.
       if (Find(id)->kind == WindowKind::FullScreen &&
-          xevent.xvisibility.state != VisibilityUnobscured)
+          xevent.xvisibility.state != VisibilityUnobscured) {
         XRaiseWindow(s.display, xevent.xany.window);
+        s.unflushed = true;
+      }
       return false;
     case ClientMessage:
       // Only the window manager's close request; other client messages are not ours.
@@ -331,11 +337,12 @@ double Now() {
 }
 
 // Waits until the X connection has something to read or `seconds` pass (negative: for ever).
-void PollConnection(double seconds) {
+// True when the server has sent something within `seconds` (negative: for ever).
+bool PollConnection(double seconds) {
   pollfd fd{ConnectionNumber(S().display), POLLIN, 0};
   // Rounded up: waking a little early would only spin until the deadline.
   const int ms = seconds < 0 ? -1 : static_cast<int>(std::ceil(seconds * 1000));
-  poll(&fd, 1, ms);
+  return poll(&fd, 1, ms) > 0;
 }
 
 void SetCardinals(Window window, const char* property, Atom type, const long* values, int count) {
@@ -607,6 +614,7 @@ void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels
   X11State& s = S();
   const X11Window* target = Find(window);
   if (target == nullptr || area.empty()) return;
+  s.unflushed = true;
   XImage* image = nullptr;
   if (s.useShm) {
     image = XShmCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, nullptr,
@@ -614,14 +622,18 @@ void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels
                             static_cast<unsigned>(area.height));
     const auto bytes = static_cast<std::size_t>(image->bytes_per_line) * area.height;
     if (EnsureShmSegment(bytes)) {
-      // One segment, reused: the server must be done with the last picture first.
-      if (s.shmBusy) XSync(s.display, False);
-      image->data = s.shm.shmaddr;
+      // Pictures follow one another in the segment; only when it is full must the server be
+      // done with all of them before the start is written again.
+      if (s.shmUsed + bytes > s.shmSize) {
+        XSync(s.display, False);
+        s.shmUsed = 0;
+      }
+      image->data = s.shm.shmaddr + s.shmUsed;
       image->obdata = reinterpret_cast<char*>(&s.shm);
       Convert(image, pixels, stride);
       XShmPutImage(s.display, target->xid, target->gc, image, 0, 0, area.x, area.y,
                    static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
-      s.shmBusy = true;
+      s.shmUsed += (bytes + 63) / 64 * 64;
     }
     image->data = nullptr;
     image->obdata = nullptr;  // ours, not Xlib's to free
@@ -643,6 +655,7 @@ void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels
 void Fill(WindowId window, const rt::PixelRect& area, rt::Pixel colour) {
   const X11Window* target = Find(window);
   if (target == nullptr || area.empty()) return;
+  S().unflushed = true;
   XSetForeground(S().display, target->gc, PixelValue(colour));
   XFillRectangle(S().display, target->xid, target->gc, area.x, area.y,
                  static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
@@ -650,6 +663,7 @@ void Fill(WindowId window, const rt::PixelRect& area, rt::Pixel colour) {
 
 void Flush() {
   XFlush(S().display);
+  S().unflushed = false;
 }
 
 bool WaitEvent(double timeoutSeconds, Event& out) {
@@ -661,15 +675,22 @@ bool WaitEvent(double timeoutSeconds, Event& out) {
       s.pending.pop_front();
       return true;
     }
-    if (XPending(s.display) > 0) {  // also sends what is still buffered
+    // What Xlib has read already comes first; the connection is read only when poll says there
+    // is something, so a wait between two ticks costs one poll and no empty reads.
+    if (XEventsQueued(s.display, QueuedAlready) > 0) {
       XEvent xevent;
       XNextEvent(s.display, &xevent);
       if (Translate(xevent, out)) return true;
       continue;
     }
-    const double left = deadline - Now();
-    if (timeoutSeconds >= 0 && left <= 0) return false;
-    PollConnection(timeoutSeconds < 0 ? -1 : left);
+    // Each flush costs the socket a write and two reads, so only when something waits.
+    if (s.unflushed) Flush();
+    const double left = timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - Now());
+    if (PollConnection(left)) {
+      XEventsQueued(s.display, QueuedAfterReading);
+      continue;
+    }
+    if (timeoutSeconds >= 0 && Now() >= deadline) return false;
   }
 }
 

@@ -102,6 +102,7 @@ bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool icon
   out.width = width;
   out.height = height;
   out.pixels.assign(static_cast<std::size_t>(width) * height, 0);
+  out.opaque = true;
   for (int y = 0; y < height; ++y) {
     const int stored = topDown ? y : height - 1 - y;
     const std::uint8_t* row = file.data() + colourStart + rowBytes * stored;
@@ -118,7 +119,10 @@ bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool icon
         const std::uint8_t* px = row + static_cast<std::size_t>(x) * (bits / 8);
         p = Rgb(px[2], px[1], px[0]);
       }
-      if (iconImage && ((mask[x / 8] >> (7 - x % 8)) & 1)) p = 0;
+      if (iconImage && ((mask[x / 8] >> (7 - x % 8)) & 1)) {
+        p = 0;
+        out.opaque = false;
+      }
       out.pixels[static_cast<std::size_t>(y) * width + x] = p;
     }
   }

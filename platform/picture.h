@@ -21,6 +21,7 @@ struct Picture {
   int width = 0;
   int height = 0;
   std::vector<Pixel> pixels;
+  bool opaque = false;  // no transparent pixel: may be copied without looking at alpha
 
   bool empty() const { return width == 0 || height == 0; }
   Pixel at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }

@@ -93,7 +93,7 @@ TEST(PictureReader, BottomUpRowsAndPalette) {
 // ---- Drawing and composition --------------------------------------------------------------
 
 rt::Picture Gradient(int width, int height) {
-  rt::Picture p{width, height, {}};
+  rt::Picture p{width, height, {}, true};  // opaque: it may hide what lies below
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       p.pixels.push_back(rt::Rgb(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
