@@ -509,14 +509,7 @@ TEST_F(DialogEndToEnd, WhileTheSaverRunsASecondCopyShowsNoDialog) {
     ASSERT_TRUE(second.WaitExit(20)) << "still running after 20 s";
     std::printf("[ ended in ] %s: %.0f ms\n", what.c_str(), (Now() - started) * 1000);
     ExpectEndedWithStatus0(second);
-    XSync(d, False);
-    int created = 0;
-    while (XPending(d) > 0) {
-      XEvent event;
-      XNextEvent(d, &event);
-      created += event.type == CreateNotify || event.type == MapNotify;
-    }
-    EXPECT_EQ(created, 0) << "it made or mapped a window";
+    EXPECT_EQ(WindowsCreatedOrMapped(), 0) << "it made or mapped a window";
     EXPECT_TRUE(saver.Running()) << "the saver ended";
   }
 }

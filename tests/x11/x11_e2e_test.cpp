@@ -179,14 +179,7 @@ TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
     ASSERT_TRUE(second.WaitExit(10)) << "still running after 10 s";
     std::printf("[ ended in ] %s: %.0f ms\n", c.what, (Now() - started) * 1000);
     ExpectEndedWithStatus0(second);
-    XSync(d, False);
-    int created = 0;
-    while (XPending(d) > 0) {
-      XEvent event;
-      XNextEvent(d, &event);
-      created += event.type == CreateNotify || event.type == MapNotify;
-    }
-    EXPECT_EQ(created, 0) << "it made or mapped a window";
+    EXPECT_EQ(WindowsCreatedOrMapped(), 0) << "it made or mapped a window";
     if (c.saverRunning) {
       EXPECT_TRUE(saver.Running()) << "the first saver ended";
     }

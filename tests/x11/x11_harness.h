@@ -220,6 +220,20 @@ class X11EndToEnd : public testing::Test {
     return found;
   }
 
+  // How many windows were created or mapped on the root since the last call (the root's
+  // substructure events must be selected).
+  int WindowsCreatedOrMapped() {
+    Display* d = server.display;
+    XSync(d, False);
+    int created = 0;
+    while (XPending(d) > 0) {
+      XEvent event;
+      XNextEvent(d, &event);
+      created += event.type == CreateNotify || event.type == MapNotify;
+    }
+    return created;
+  }
+
   // The root window's pixels as 0xRRGGBB.
   rt::Picture Screenshot() {
     Display* d = server.display;
