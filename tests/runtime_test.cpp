@@ -85,9 +85,12 @@ TEST(PictureReader, BottomUpRowsAndPalette) {
   ASSERT_TRUE(rt::DecodeBmp(TinyBmp(), picture, error)) << error;
   const rt::Pixel a = rt::Rgb(0x30, 0x20, 0x10), b = rt::Rgb(0xDD, 0xEE, 0xFF);
   EXPECT_EQ(picture.pixels, (std::vector<rt::Pixel>{a, b, b, b, a, b}));
+  EXPECT_TRUE(picture.opaque);
   auto bad = TinyBmp();
-  bad[14 + 40 + 8] = 2;  // an index past the two palette entries
+  bad[14 + 40 + 8 + 4 + 2] = 2;  // the last pixel refers past the two palette entries
   EXPECT_FALSE(rt::DecodeBmp(bad, picture, error));
+  // A file that fails halfway leaves the picture as it was.
+  EXPECT_EQ(picture.pixels, (std::vector<rt::Pixel>{a, b, b, b, a, b}));
 }
 
 // ---- Drawing and composition --------------------------------------------------------------
