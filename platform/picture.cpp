@@ -42,12 +42,21 @@ std::size_t RowBytes(int width, int bitsPerPixel) {
   return ((static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32) * 4;
 }
 
-// Decodes a device-independent bitmap whose info header starts at `header` inside `file`.
+// Where a device-independent bitmap's parts lie in its file, every one checked to be inside.
+struct DibLayout {
+  int width = 0, height = 0, bits = 0;
+  bool topDown = false;
+  std::vector<Pixel> palette;
+  std::size_t colourStart = 0, rowBytes = 0;    // the colour rows, in stored order
+  std::size_t maskStart = 0, maskRowBytes = 0;  // an icon's AND mask after them
+};
+
+// Reads the layout of the bitmap whose info header starts at `header` inside `file`.
 // `pixelOffset` is where the colour rows start, or 0 for "right after the palette".
 // An icon image (`iconImage`) has a 1-bit AND mask after its colour rows that marks transparent
 // pixels, and its header height counts both.
-bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool iconImage,
-               std::size_t pixelOffset, Picture& out, std::string& error) {
+bool ReadLayout(std::span<const std::uint8_t> file, std::size_t header, bool iconImage,
+                std::size_t pixelOffset, DibLayout& dib, std::string& error) {
   Reader r{file};
   const std::uint32_t headerSize = r.u32(header);
   if (r.failed || headerSize < 40 || !r.has(header, headerSize))
@@ -62,11 +71,11 @@ bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool icon
   if (compression != 0) return Fail(error, "compressed bitmaps are not supported");
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
     return Fail(error, "unsupported bits per pixel");
-  bool topDown = false;
+  dib.topDown = false;
   if (height < 0) {
     if (iconImage || height == std::numeric_limits<std::int32_t>::min())
       return Fail(error, "bad bitmap height");
-    topDown = true;
+    dib.topDown = true;
     height = -height;
   }
   if (iconImage) {
@@ -75,6 +84,9 @@ bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool icon
   }
   if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
     return Fail(error, "bitmap size out of range");
+  dib.width = width;
+  dib.height = height;
+  dib.bits = bits;
 
   const std::size_t paletteAt = header + headerSize;
   std::size_t paletteCount = 0;
@@ -84,29 +96,38 @@ bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool icon
     paletteCount = colours == 0 ? full : colours;
   }
   if (!r.has(paletteAt, paletteCount * 4)) return Fail(error, "palette is truncated");
-  std::vector<Pixel> palette(paletteCount);
+  dib.palette.resize(paletteCount);
   for (std::size_t i = 0; i < paletteCount; ++i) {
     const std::size_t at = paletteAt + i * 4;
-    palette[i] = Rgb(file[at + 2], file[at + 1], file[at]);
+    dib.palette[i] = Rgb(file[at + 2], file[at + 1], file[at]);
   }
 
-  const std::size_t colourStart = pixelOffset != 0 ? pixelOffset : paletteAt + paletteCount * 4;
-  const std::size_t rowBytes = RowBytes(width, bits);
-  const std::size_t maskRowBytes = RowBytes(width, 1);
-  const std::size_t colourBytes = rowBytes * static_cast<std::size_t>(height);
-  if (!r.has(colourStart, colourBytes)) return Fail(error, "pixel data is truncated");
-  const std::size_t maskStart = colourStart + colourBytes;
-  if (iconImage && !r.has(maskStart, maskRowBytes * static_cast<std::size_t>(height)))
+  dib.colourStart = pixelOffset != 0 ? pixelOffset : paletteAt + paletteCount * 4;
+  dib.rowBytes = RowBytes(width, bits);
+  dib.maskRowBytes = RowBytes(width, 1);
+  const std::size_t colourBytes = dib.rowBytes * static_cast<std::size_t>(height);
+  if (!r.has(dib.colourStart, colourBytes)) return Fail(error, "pixel data is truncated");
+  dib.maskStart = dib.colourStart + colourBytes;
+  if (iconImage && !r.has(dib.maskStart, dib.maskRowBytes * static_cast<std::size_t>(height)))
     return Fail(error, "icon mask is truncated");
+  return true;
+}
 
+// Decodes the bitmap into 32-bit pixels.
+bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool iconImage,
+               std::size_t pixelOffset, Picture& out, std::string& error) {
+  DibLayout dib;
+  if (!ReadLayout(file, header, iconImage, pixelOffset, dib, error)) return false;
+  const int width = dib.width, height = dib.height, bits = dib.bits;
+  const std::vector<Pixel>& palette = dib.palette;
   // Built apart and moved in at the end, so a file that fails halfway leaves `out` as it was;
-  // written once in order, never filled first (the background is 1.9 MB of pixels).
+  // written once in order, never filled first.
   Picture decoded{width, height, {}, true};
   decoded.pixels.reserve(static_cast<std::size_t>(width) * height);
   for (int y = 0; y < height; ++y) {
-    const int stored = topDown ? y : height - 1 - y;
-    const std::uint8_t* row = file.data() + colourStart + rowBytes * stored;
-    const std::uint8_t* mask = file.data() + maskStart + maskRowBytes * stored;
+    const int stored = dib.topDown ? y : height - 1 - y;
+    const std::uint8_t* row = file.data() + dib.colourStart + dib.rowBytes * stored;
+    const std::uint8_t* mask = file.data() + dib.maskStart + dib.maskRowBytes * stored;
     for (int x = 0; x < width; ++x) {
       Pixel p = 0;
       if (bits == 8) {
@@ -133,16 +154,47 @@ bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool icon
   return true;
 }
 
-}  // namespace
-
-bool DecodeBmp(std::span<const std::uint8_t> file, Picture& out, std::string& error) {
+// The BMP file header: where the info header and the colour rows start.
+bool ReadFileHeader(std::span<const std::uint8_t> file, std::size_t& pixelOffset,
+                    std::string& error) {
   Reader r{file};
   if (!r.has(0, 14) || file[0] != 'B' || file[1] != 'M')
     return Fail(error, "not a BMP file (no 'BM' signature)");
-  const std::uint32_t pixelOffset = r.u32(10);
+  pixelOffset = r.u32(10);
   if (pixelOffset < 14 + 40 || pixelOffset > file.size())
     return Fail(error, "BMP pixel offset out of range");
-  return DecodeDib(file, 14, false, pixelOffset, out, error);
+  return true;
+}
+
+}  // namespace
+
+bool DecodeBmp(std::span<const std::uint8_t> file, Picture& out, std::string& error) {
+  std::size_t pixelOffset = 0;
+  return ReadFileHeader(file, pixelOffset, error) &&
+         DecodeDib(file, 14, false, pixelOffset, out, error);
+}
+
+bool ViewBmp(std::span<const std::uint8_t> file, Picture& out, std::string& error) {
+  std::size_t pixelOffset = 0;
+  DibLayout dib;
+  if (!ReadFileHeader(file, pixelOffset, error) ||
+      !ReadLayout(file, 14, false, pixelOffset, dib, error))
+    return false;
+  if (dib.bits != 8) return DecodeDib(file, 14, false, pixelOffset, out, error);
+  // Checked once here, so drawing may look every index up without a test; a full palette (the
+  // built-in pictures have one) covers every index.
+  const std::uint8_t* rows = file.data() + dib.colourStart;
+  if (dib.palette.size() < 256)
+    for (int y = 0; y < dib.height; ++y)
+      for (int x = 0; x < dib.width; ++x)
+        if (rows[dib.rowBytes * y + x] >= dib.palette.size())
+          return Fail(error, "pixel refers past the palette");
+  const auto stride = static_cast<std::ptrdiff_t>(dib.rowBytes);
+  out = Picture{dib.width, dib.height, {}, true};
+  out.indices = dib.topDown ? rows : rows + stride * (dib.height - 1);
+  out.indexStride = dib.topDown ? stride : -stride;
+  out.palette = std::move(dib.palette);
+  return true;
 }
 
 bool DecodeIco(std::span<const std::uint8_t> file, int wantedBitsPerPixel, Picture& out,

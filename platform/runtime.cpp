@@ -346,7 +346,7 @@ void WaitForEvents(double maxSeconds) {
 Picture LoadBuiltInPicture(std::span<const std::uint8_t> bmp) {
   Picture picture;
   std::string error;
-  if (!DecodeBmp(bmp, picture, error)) {
+  if (!ViewBmp(bmp, picture, error)) {  // built in: the bytes live as long as the program
     std::fprintf(stderr, "quietglass: built-in picture is damaged: %s\n", error.c_str());
     host::EndProcess();
   }
@@ -461,6 +461,43 @@ void Image::Paint(Canvas& canvas, const PixelRect& box) const {
   if (picture_ != nullptr) DrawPicture(canvas, *picture_, box, stretch_);
 }
 
+namespace {
+
+// The source column of each drawn column when `width` columns stretch over `boxWidth`: a
+// running remainder instead of a division per pixel, giving (x * width / boxWidth).
+struct ColumnStep {
+  ColumnStep(int width, int boxWidth, int firstX)
+      : width(width),
+        boxWidth(boxWidth),
+        column(static_cast<int>(static_cast<long long>(firstX) * width / boxWidth)),
+        rest(static_cast<long long>(firstX) * width % boxWidth) {}
+  void next() {
+    rest += width;
+    while (rest >= boxWidth) {
+      rest -= boxWidth;
+      ++column;
+    }
+  }
+  int width, boxWidth, column;
+  long long rest;
+};
+
+// One row of a picture read in place: always opaque, each index looked up in the palette.
+void DrawIndexedRow(const Picture& picture, int sy, const PixelRect& box, const PixelRect& r,
+                    bool stretch, Pixel* dst) {
+  const std::uint8_t* src = picture.indexRow(sy);
+  const Pixel* palette = picture.palette.data();
+  if (!stretch || box.width == picture.width) {
+    const std::uint8_t* from = src + (r.x - box.x);
+    for (int i = 0; i < r.width; ++i) dst[i] = palette[from[i]];
+    return;
+  }
+  ColumnStep step(picture.width, box.width, r.x - box.x);
+  for (int i = 0; i < r.width; ++i, step.next()) dst[i] = palette[src[step.column]];
+}
+
+}  // namespace
+
 void DrawPicture(Canvas& canvas, const Picture& picture, const PixelRect& box, bool stretch) {
   if (picture.empty() || box.empty()) return;
   // At natural size the picture sits in the box's top-left corner; stretched, it fills the box
@@ -472,8 +509,12 @@ void DrawPicture(Canvas& canvas, const Picture& picture, const PixelRect& box, b
     const int sy =
         stretch ? static_cast<int>(static_cast<long long>(y - box.y) * picture.height / box.height)
                 : y - box.y;
-    const Pixel* src = picture.pixels.data() + static_cast<std::size_t>(sy) * picture.width;
     Pixel* dst = canvas.pixels + (y - canvas.area.y) * canvas.stride + (r.x - canvas.area.x);
+    if (picture.indexed()) {
+      DrawIndexedRow(picture, sy, box, r, stretch, dst);
+      continue;
+    }
+    const Pixel* src = picture.pixels.data() + static_cast<std::size_t>(sy) * picture.width;
     if (!stretch || box.width == picture.width) {  // columns one to one (the disk keeps its width)
       const Pixel* from = src + (r.x - box.x);
       if (picture.opaque) {
@@ -484,19 +525,10 @@ void DrawPicture(Canvas& canvas, const Picture& picture, const PixelRect& box, b
       }
       continue;
     }
-    // The source column steps by width / box.width: a running remainder instead of a division
-    // per pixel, giving the same columns as (x - box.x) * width / box.width.
-    const long long start = static_cast<long long>(r.x - box.x) * picture.width;
-    int sx = static_cast<int>(start / box.width);
-    long long rest = start % box.width;
-    for (int i = 0; i < r.width; ++i) {
-      const Pixel p = src[sx];
+    ColumnStep step(picture.width, box.width, r.x - box.x);
+    for (int i = 0; i < r.width; ++i, step.next()) {
+      const Pixel p = src[step.column];
       if (p >> 24) dst[i] = p;  // transparent icon pixels show what lies below
-      rest += picture.width;
-      while (rest >= box.width) {
-        rest -= box.width;
-        ++sx;
-      }
     }
   }
 }

@@ -47,7 +47,12 @@ TEST(PictureReader, RejectsEveryTruncationAndSurvivesDamage) {
       const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size() + 1]);
       std::copy(bytes.begin(), bytes.end(), exact.get());
       const std::span<const std::uint8_t> span(exact.get(), bytes.size());
-      return isBmp ? rt::DecodeBmp(span, picture, error) : rt::DecodeIco(span, 8, picture, error);
+      if (!isBmp) return rt::DecodeIco(span, 8, picture, error);
+      std::string viewError;
+      const bool viewed = rt::ViewBmp(span, picture, viewError);
+      const bool decoded = rt::DecodeBmp(span, picture, error);
+      EXPECT_EQ(viewed, decoded) << viewError << " / " << error;
+      return decoded;
     };
     for (std::size_t size = 0; size < file.size(); size += (size < 200 ? 1 : 97)) {
       std::string error;
@@ -91,6 +96,87 @@ TEST(PictureReader, BottomUpRowsAndPalette) {
   EXPECT_FALSE(rt::DecodeBmp(bad, picture, error));
   // A file that fails halfway leaves the picture as it was.
   EXPECT_EQ(picture.pixels, (std::vector<rt::Pixel>{a, b, b, b, a, b}));
+}
+
+// Every pixel of a picture, whichever way it holds them.
+std::vector<rt::Pixel> AllPixels(const rt::Picture& picture) {
+  std::vector<rt::Pixel> all;
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x) all.push_back(picture.at(x, y));
+  return all;
+}
+
+// TinyBmp stored top-down: the same picture.
+std::vector<std::uint8_t> TinyTopDownBmp() {
+  auto f = TinyBmp();
+  f[14 + 8] = 0xFE;  // height -2
+  for (int i = 1; i < 4; ++i) f[14 + 8 + i] = 0xFF;
+  std::swap_ranges(f.end() - 8, f.end() - 4, f.end() - 4);
+  return f;
+}
+
+TEST(PictureReader, EightBitPicturesAreReadInPlaceWithTheSamePixels) {
+  const std::vector<std::uint8_t> tiny = TinyBmp(), topDown = TinyTopDownBmp();
+  for (std::span<const std::uint8_t> file :
+       {std::span<const std::uint8_t>(tiny), std::span<const std::uint8_t>(topDown),
+        assets::BackgroundBmp(), assets::DiskBmp()}) {
+    rt::Picture decoded, viewed;
+    std::string error;
+    ASSERT_TRUE(rt::DecodeBmp(file, decoded, error)) << error;
+    ASSERT_TRUE(rt::ViewBmp(file, viewed, error)) << error;
+    EXPECT_TRUE(viewed.indexed());
+    EXPECT_TRUE(viewed.pixels.empty());  // nothing decoded, nothing copied
+    EXPECT_GE(viewed.indices, file.data());
+    EXPECT_LT(viewed.indices, file.data() + file.size());
+    EXPECT_TRUE(viewed.opaque);
+    EXPECT_EQ(viewed.width, decoded.width);
+    EXPECT_EQ(viewed.height, decoded.height);
+    EXPECT_EQ(AllPixels(viewed), decoded.pixels) << decoded.width << "x" << decoded.height;
+  }
+}
+
+TEST(PictureReader, ReadingInPlaceChecksIndicesAndDecodesOtherDepths) {
+  auto bad = TinyBmp();
+  bad[14 + 40 + 8 + 4 + 2] = 2;  // the last pixel refers past the two palette entries
+  rt::Picture picture;
+  std::string error;
+  const auto good = TinyBmp();
+  ASSERT_TRUE(rt::ViewBmp(good, picture, error));
+  const rt::Picture before = picture;
+  EXPECT_FALSE(rt::ViewBmp(bad, picture, error));
+  EXPECT_EQ(error, "pixel refers past the palette");
+  EXPECT_EQ(picture.indices, before.indices);  // left as it was
+  // A 24-bit picture has no palette to look up: it is decoded.
+  std::vector<std::uint8_t> deep = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+                                    0,   0,   0, 1, 0, 0, 0, 1, 0, 0, 0,  1, 0, 24, 0};
+  deep.resize(54, 0);
+  for (std::uint8_t v : {0x30, 0x20, 0x10, 0}) deep.push_back(v);
+  ASSERT_TRUE(rt::ViewBmp(deep, picture, error)) << error;
+  EXPECT_FALSE(picture.indexed());
+  EXPECT_EQ(picture.pixels, std::vector<rt::Pixel>{rt::Rgb(0x10, 0x20, 0x30)});
+}
+
+// A picture read in place draws exactly like its decoded twin, at natural size and stretched
+// both ways, through clips that cut it at odd places.
+TEST(PictureReader, InPlacePicturesDrawLikeDecodedOnes) {
+  rt::Picture decoded, viewed;
+  std::string error;
+  ASSERT_TRUE(rt::DecodeBmp(assets::DiskBmp(), decoded, error));
+  ASSERT_TRUE(rt::ViewBmp(assets::DiskBmp(), viewed, error));
+  const rt::PixelRect area{3, 5, 301, 257};
+  for (auto [box, stretch] : {std::pair{rt::PixelRect{10, 20, 134, 120}, false},
+                              std::pair{rt::PixelRect{-7, 11, 134, 47}, true},
+                              std::pair{rt::PixelRect{40, -3, 271, 251}, true},
+                              std::pair{rt::PixelRect{9, 9, 61, 130}, true}}) {
+    for (const rt::PixelRect clip : {area, rt::PixelRect{50, 40, 33, 17}}) {
+      std::vector<rt::Pixel> a(static_cast<std::size_t>(area.area()), 7), b = a;
+      rt::Canvas ca{a.data(), area.width, area, clip}, cb{b.data(), area.width, area, clip};
+      rt::DrawPicture(ca, decoded, box, stretch);
+      rt::DrawPicture(cb, viewed, box, stretch);
+      EXPECT_EQ(a, b) << box.x << "," << box.y << " " << box.width << "x" << box.height;
+      EXPECT_NE(a, std::vector<rt::Pixel>(a.size(), 7));  // something was drawn
+    }
+  }
 }
 
 // ---- Drawing and composition --------------------------------------------------------------

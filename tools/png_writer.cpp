@@ -152,7 +152,7 @@ void Deflate(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>& o
 }  // namespace
 
 std::vector<std::uint8_t> EncodePng(const rt::Picture& picture) {
-  bool alpha = false;
+  bool alpha = false;  // a picture read in place is opaque and has no pixels to look at
   for (rt::Pixel p : picture.pixels) alpha |= (p >> 24) != 0xFF;
   const int channels = alpha ? 4 : 3;
 
