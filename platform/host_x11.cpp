@@ -55,6 +55,7 @@ struct X11State {
   bool unflushed = false;   // requests wait in Xlib's buffer
   std::size_t shmUsed = 0;  // bytes from the segment's start the server may still read
   int trappedError = 0;
+  unsigned long trapFrom = 0;  // the first request a trap covers
   int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
   int instanceSocket = -1;
   bool instanceChecked = false, anotherInstance = false;
@@ -72,14 +73,18 @@ Atom Intern(const char* name) {
 }
 
 // Some calls may fail on the server (a missing SHM segment, a window that is gone); those run
-// between BeginTrap and EndTrap instead of ending the process in Xlib's default handler.
-int TrapError(Display*, XErrorEvent* error) {
-  S().trappedError = error->error_code;
+// between BeginTrap and EndTrap instead of ending the process in Xlib's default handler. An
+// error of a request sent before the trap still goes to that handler: the serial tells them
+// apart, so no round trip is needed to begin a trap.
+int TrapError(Display* display, XErrorEvent* error) {
+  X11State& s = S();
+  if (error->serial < s.trapFrom) return s.previousErrorHandler(display, error);
+  s.trappedError = error->error_code;
   return 0;
 }
 void BeginTrap() {
   X11State& s = S();
-  XSync(s.display, False);
+  s.trapFrom = NextRequest(s.display);
   s.trappedError = 0;
   s.previousErrorHandler = XSetErrorHandler(TrapError);
 }

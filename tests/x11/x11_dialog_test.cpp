@@ -1,5 +1,6 @@
 // End-to-end tests of the about dialog on Xvfb: caption, place and pixels next to the headless
 // host, the clicks and keys that end it and those that don't, and no dialog from a second copy.
+#include <X11/Xatom.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -489,6 +490,23 @@ TEST_F(DialogEndToEnd, TheWindowManagersCloseEndsIt) {
   ASSERT_NE(XSendEvent(d, dialog, False, NoEventMask, &close), 0);
   XSync(d, False);
   ExpectEndsWithin20Seconds(sent, "close");
+}
+
+// A window manager that has gone leaves its check window's id on the root: asking that window
+// fails on the server, and the dialog must show all the same, as without a window manager.
+TEST_F(DialogEndToEnd, AWindowManagerThatHasGoneDoesNotStopIt) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(1024, 768));
+  Display* d = server.display;
+  const Window gone = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+  XDestroyWindow(d, gone);
+  const long id = static_cast<long>(gone);
+  XChangeProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False),
+                  XA_WINDOW, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&id), 1);
+  XSync(d, False);
+  ASSERT_NO_FATAL_FAILURE(LaunchDialog({"/c"}));
+  EXPECT_EQ(dialogRect.width, kClient.width);  // no frame was waited for or allowed for
+  EXPECT_EQ(dialogRect.height, kClient.height);
+  EXPECT_TRUE(program.Running());
 }
 
 // ---- A second copy -----------------------------------------------------------------------
