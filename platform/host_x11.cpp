@@ -606,8 +606,12 @@ WindowId CreateWindow(const WindowSpec& settings) {
       CopyFromParent, CWBackPixel | CWOverrideRedirect | CWEventMask, &attributes);
   XClassHint classHint{const_cast<char*>("quietglass"), const_cast<char*>("Quietglass")};
   XSetClassHint(s.display, xid, &classHint);
-  if (!fullScreen) SetDialogHints(xid, settings);
-  SetIcon(xid, settings.icon);
+  // Nothing lists an override-redirect window, so only a dialog's icon is ever seen; the
+  // saver skips the atom's round trip and the 4 KB property.
+  if (!fullScreen) {
+    SetDialogHints(xid, settings);
+    SetIcon(xid, settings.icon);
+  }
   s.windows.push_back({xid, XCreateGC(s.display, xid, 0, nullptr), settings.kind, client});
   XMapRaised(s.display, xid);
   if (fullScreen) GrabInput(xid);  // must run after XMapRaised: only a viewable window grabs
