@@ -1,4 +1,4 @@
-// Decoded pictures and the small BMP and ICO reader that turns the built-in files into them.
+// Pictures, and the small BMP and ICO reader that turns the built-in files into them.
 #pragma once
 
 #include <cstddef>
