@@ -1,6 +1,6 @@
 // quietglass_wake_floor: what this machine charges a process for waking alone. It does nothing
 // but sleep 150 ms at a time, as the saver's animation timer does, for the given seconds, then
-// prints the CPU it was charged in milliseconds (from schedstat, start-up included).
+// prints the CPU it was charged for that in milliseconds (schedstat; its own start left out).
 //   quietglass_wake_floor [SECONDS]
 #include <poll.h>
 
@@ -9,12 +9,21 @@
 #include <cstdlib>
 #include <fstream>
 
-int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) poll(nullptr, 0, 150);
+namespace {
+
+double ChargedMilliseconds() {
   std::ifstream schedstat("/proc/self/schedstat");
   double nanoseconds = 0;
   schedstat >> nanoseconds;
-  std::printf("%.1f\n", nanoseconds / 1e6);
+  return nanoseconds / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
+  const double before = ChargedMilliseconds();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) poll(nullptr, 0, 150);
+  std::printf("%.1f\n", ChargedMilliseconds() - before);
 }
