@@ -48,7 +48,8 @@ struct DibLayout {
   bool topDown = false;
   std::vector<Pixel> palette;
   std::size_t colourStart = 0, rowBytes = 0;    // the colour rows, in stored order
-  std::size_t maskStart = 0, maskRowBytes = 0;  // an icon's AND mask after them
+  bool masked = false;                          // an icon's AND mask follows them:
+  std::size_t maskStart = 0, maskRowBytes = 0;  // where it starts and its row length
 };
 
 // Reads the layout of the bitmap whose info header starts at `header` inside `file`.
@@ -107,17 +108,16 @@ bool ReadLayout(std::span<const std::uint8_t> file, std::size_t header, bool ico
   dib.maskRowBytes = RowBytes(width, 1);
   const std::size_t colourBytes = dib.rowBytes * static_cast<std::size_t>(height);
   if (!r.has(dib.colourStart, colourBytes)) return Fail(error, "pixel data is truncated");
+  dib.masked = iconImage;
   dib.maskStart = dib.colourStart + colourBytes;
   if (iconImage && !r.has(dib.maskStart, dib.maskRowBytes * static_cast<std::size_t>(height)))
     return Fail(error, "icon mask is truncated");
   return true;
 }
 
-// Decodes the bitmap into 32-bit pixels.
-bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool iconImage,
-               std::size_t pixelOffset, Picture& out, std::string& error) {
-  DibLayout dib;
-  if (!ReadLayout(file, header, iconImage, pixelOffset, dib, error)) return false;
+// Decodes the bitmap laid out as `dib` into 32-bit pixels.
+bool DecodeDib(std::span<const std::uint8_t> file, const DibLayout& dib, Picture& out,
+               std::string& error) {
   const int width = dib.width, height = dib.height, bits = dib.bits;
   const std::vector<Pixel>& palette = dib.palette;
   // Built apart and moved in at the end, so a file that fails halfway leaves `out` as it was;
@@ -143,7 +143,7 @@ bool DecodeDib(std::span<const std::uint8_t> file, std::size_t header, bool icon
         const std::uint8_t* px = row + static_cast<std::size_t>(x) * (bits / 8);
         p = Rgb(px[2], px[1], px[0]);
       }
-      if (iconImage && ((mask[x / 8] >> (7 - x % 8)) & 1)) {
+      if (dib.masked && ((mask[x / 8] >> (7 - x % 8)) & 1)) {
         p = 0;
         decoded.opaque = false;
       }
@@ -170,8 +170,9 @@ bool ReadFileHeader(std::span<const std::uint8_t> file, std::size_t& pixelOffset
 
 bool DecodeBmp(std::span<const std::uint8_t> file, Picture& out, std::string& error) {
   std::size_t pixelOffset = 0;
+  DibLayout dib;
   return ReadFileHeader(file, pixelOffset, error) &&
-         DecodeDib(file, 14, false, pixelOffset, out, error);
+         ReadLayout(file, 14, false, pixelOffset, dib, error) && DecodeDib(file, dib, out, error);
 }
 
 bool ViewBmp(std::span<const std::uint8_t> file, Picture& out, std::string& error) {
@@ -180,7 +181,7 @@ bool ViewBmp(std::span<const std::uint8_t> file, Picture& out, std::string& erro
   if (!ReadFileHeader(file, pixelOffset, error) ||
       !ReadLayout(file, 14, false, pixelOffset, dib, error))
     return false;
-  if (dib.bits != 8) return DecodeDib(file, 14, false, pixelOffset, out, error);
+  if (dib.bits != 8) return DecodeDib(file, dib, out, error);
   // Checked once here, so drawing may look every index up without a test; a full palette (the
   // built-in pictures have one) covers every index.
   const std::uint8_t* rows = file.data() + dib.colourStart;
@@ -225,7 +226,9 @@ bool DecodeIco(std::span<const std::uint8_t> file, int wantedBitsPerPixel, Pictu
   const std::uint32_t size = r.u32(entry + 8);
   const std::uint32_t offset = r.u32(entry + 12);
   if (!r.has(offset, size) || size < 40) return Fail(error, "ICO image lies outside the file");
-  return DecodeDib(file.subspan(offset, size), 0, true, 0, out, error);
+  const std::span<const std::uint8_t> image = file.subspan(offset, size);
+  DibLayout dib;
+  return ReadLayout(image, 0, true, 0, dib, error) && DecodeDib(image, dib, out, error);
 }
 
 }  // namespace rt
