@@ -1,7 +1,9 @@
-// Painting and input of the dialog controls.
+// Painting and input of the controls.
 #include "platform/controls.h"
 
 #include <algorithm>
+
+#include "platform/host.h"
 
 namespace rt {
 namespace {
@@ -44,12 +46,6 @@ void FocusRect(Canvas& canvas, const PixelRect& r) {
   }
 }
 
-void PaintText(Canvas& canvas, int x, int top, const BitmapFont& font, std::string_view text,
-               Pixel colour, int underline = -1) {
-  DrawText(canvas.pixels, canvas.stride, canvas.area, canvas.clip, x, top, font, text, colour,
-           underline);
-}
-
 // Steps over one UTF-8 character, so the caret never stands inside one.
 int NextBoundary(const std::string& text, int at) {
   if (at >= static_cast<int>(text.size())) return static_cast<int>(text.size());
@@ -66,6 +62,30 @@ int PreviousBoundary(const std::string& text, int at) {
 
 }  // namespace
 
+// ---- Image -----------------------------------------------------------------------------------
+
+void Image::SetPicture(const Picture* picture) {
+  picture_ = picture;
+  Invalidate();
+}
+
+void Image::SetStretch(bool stretch) {
+  stretch_ = stretch;
+  Invalidate();
+}
+
+bool Image::HidesAll(const PixelRect& rect) const {
+  if (!Visible() || picture_ == nullptr || !picture_->opaque || !children().empty()) return false;
+  const PixelRect box = PixelBox();
+  const PixelRect drawn =
+      stretch_ ? box : Intersect(box, {box.x, box.y, picture_->width, picture_->height});
+  return Intersect(drawn, rect) == rect;
+}
+
+void Image::Paint(Canvas& canvas, const PixelRect& box) const {
+  if (picture_ != nullptr) DrawPicture(canvas, *picture_, box, stretch_);
+}
+
 std::string& Clipboard() {
   static std::string text;
   return text;
@@ -79,7 +99,7 @@ void Label::Paint(Canvas& canvas, const PixelRect& box) const {
   for (const std::string& line : WrapText(*Font, Caption, box.width)) {
     const int x =
         TextAlign == Alignment::Center ? box.x + (box.width - TextWidth(*Font, line)) / 2 : box.x;
-    PaintText(canvas, x, top, *Font, line, kWindowText);
+    DrawText(canvas, x, top, *Font, line, kWindowText);
     top += Font->lineHeight;
   }
 }
@@ -99,7 +119,7 @@ void Frame::Paint(Canvas& canvas, const PixelRect& box) const {
     const int x = box.x + 8;
     canvas.Fill({x - 1, box.y, TextWidth(kDialogFont, Caption) + 2, kDialogFont.lineHeight},
                 form().BackColor);
-    PaintText(canvas, x, box.y, kDialogFont, Caption, kWindowText);
+    DrawText(canvas, x, box.y, kDialogFont, Caption, kWindowText);
   }
 }
 
@@ -160,13 +180,13 @@ void TextBox::Paint(Canvas& canvas, const PixelRect& box) const {
   Canvas inner = canvas;
   inner.clip = Intersect(canvas.clip, Inset(box, 2));
   const int left = box.x + kTextInset, top = box.y + kTextInset;
-  PaintText(inner, left, top, kDialogFont, text_, kWindowText);
+  DrawText(inner, left, top, kDialogFont, text_, kWindowText);
   const std::string_view all(text_);
   if (SelLength() > 0) {
     const int x = left + TextWidth(kDialogFont, all.substr(0, SelStart()));
     const std::string_view selected = all.substr(SelStart(), SelLength());
     inner.Fill({x, top, TextWidth(kDialogFont, selected), kDialogFont.lineHeight}, kSelection);
-    PaintText(inner, x, top, kDialogFont, selected, kSelectedText);
+    DrawText(inner, x, top, kDialogFont, selected, kSelectedText);
   } else if (HasFocus()) {
     const int x = left + TextWidth(kDialogFont, all.substr(0, caret_));
     inner.Fill({x, top, 1, kDialogFont.lineHeight}, kWindowText);
@@ -269,7 +289,7 @@ void CommandButton::Paint(Canvas& canvas, const PixelRect& box) const {
   const int shift = pressed_ ? 1 : 0;
   const int x = box.x + (box.width - TextWidth(kDialogFont, caption.text)) / 2 + shift;
   const int top = box.y + (box.height - kDialogFont.lineHeight) / 2 + shift;
-  PaintText(canvas, x, top, kDialogFont, caption.text, kWindowText, caption.keyIndex);
+  DrawText(canvas, x, top, kDialogFont, caption.text, kWindowText, caption.keyIndex);
   if (HasFocus()) FocusRect(canvas, Inset(box, 4));
 }
 

@@ -1,5 +1,6 @@
-// The dialog controls, drawn by the runtime in the classic 3-D look: label, frame, text box,
-// command button and picture box. Each overrides only its painting and the input it takes.
+// The controls: the image, and the dialog controls drawn in the classic 3-D look (label, frame,
+// text box, command button and picture box). Each overrides only its painting and the input it
+// takes.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,22 @@ enum class Alignment { Left, Center };
 
 // The runtime's own clipboard, shared by its text boxes (Ctrl+C, Ctrl+X, Ctrl+V).
 std::string& Clipboard();
+
+// A picture drawn at its natural size, or stretched to fill its box.
+class Image : public Control {
+ public:
+  using Control::Control;
+  void SetPicture(const Picture* picture);
+  const Picture* GetPicture() const { return picture_; }
+  bool Stretch() const { return stretch_; }
+  void SetStretch(bool stretch);
+  void Paint(Canvas& canvas, const PixelRect& box) const override;
+  bool HidesAll(const PixelRect& rect) const override;
+
+ private:
+  const Picture* picture_ = nullptr;
+  bool stretch_ = false;
+};
 
 // Static text, wrapped at blanks to the box's width.
 class Label : public Control {

@@ -172,38 +172,4 @@ AccessKeyCaption StripAccessKey(std::string_view caption) {
   return result;
 }
 
-void DrawText(Pixel* pixels, int stride, const PixelRect& bufferArea, const PixelRect& clip, int x,
-              int top, const BitmapFont& font, std::string_view utf8, Pixel colour,
-              int underlineIndex) {
-  const PixelRect area = Intersect(clip, bufferArea);
-  if (area.empty() || pixels == nullptr) return;
-  const auto plot = [&](int px, int py) {
-    if (!area.contains(px, py)) return;
-    pixels[static_cast<std::size_t>(py - bufferArea.y) * stride + (px - bufferArea.x)] = colour;
-  };
-  int penX = x;
-  for (std::size_t pos = 0; pos < utf8.size();) {
-    const std::size_t charStart = pos;
-    const Glyph& glyph = FindGlyph(font, NextCodePoint(utf8, pos));
-    const int left = penX + glyph.left;
-    const int glyphTop = top + glyph.top;
-    // Whole glyphs outside the area are skipped without looking at their bits.
-    const PixelRect box{left, glyphTop, glyph.width, glyph.height};
-    if (!Intersect(box, area).empty()) {
-      for (int row = 0; row < glyph.height; ++row) {
-        for (int col = 0; col < glyph.width; ++col) {
-          if (GlyphPixel(font, glyph, col, row)) plot(left + col, glyphTop + row);
-        }
-      }
-    }
-    if (static_cast<int>(charStart) == underlineIndex) {
-      const int firstRow = top + font.ascent + font.underlineOffset;
-      for (int row = firstRow; row < firstRow + font.underlineThickness; ++row) {
-        for (int col = penX; col < penX + glyph.advance; ++col) plot(col, row);
-      }
-    }
-    penX += glyph.advance;
-  }
-}
-
 }  // namespace rt

@@ -73,13 +73,4 @@ struct AccessKeyCaption {
 // Only the first marked character becomes the access key; a lone '&' at the end is dropped.
 AccessKeyCaption StripAccessKey(std::string_view caption);
 
-// Draws one line of text with its left edge at window column `x` and the line's top at window row
-// `top`, setting glyph pixels to `colour`. `pixels` covers the window rectangle `bufferArea`, with
-// `stride` pixels from one row to the next; only pixels inside both `clip` and `bufferArea` are
-// written. When `underlineIndex` is the byte index of a character in `utf8`, that character's
-// advance is underlined.
-void DrawText(Pixel* pixels, int stride, const PixelRect& bufferArea, const PixelRect& clip, int x,
-              int top, const BitmapFont& font, std::string_view utf8, Pixel colour,
-              int underlineIndex = -1);
-
 }  // namespace rt

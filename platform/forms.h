@@ -9,30 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/canvas.h"
 #include "platform/geometry.h"
-#include "platform/host.h"
 #include "platform/picture.h"
 
 namespace rt {
 
 class Form;
-
-// Where a control paints: `pixels` covers `area` (window pixels); nothing outside `clip` changes.
-struct Canvas {
-  Pixel* pixels = nullptr;
-  int stride = 0;
-  PixelRect area;
-  PixelRect clip;
-
-  void Fill(const PixelRect& rect, Pixel colour);
-  void Put(int x, int y, Pixel colour) {
-    if (clip.contains(x, y)) pixels[(y - area.y) * stride + (x - area.x)] = colour;
-  }
-};
-
-// Draws `picture` into `box` (window pixels): at natural size from the box's top-left corner, or
-// stretched to fill it. Transparent pixels leave what is below.
-void DrawPicture(Canvas& canvas, const Picture& picture, const PixelRect& box, bool stretch);
 
 // What every control shares: its box in its container, visibility, z-order and invalidation.
 // A kind of control overrides its painting and the input it takes.
@@ -109,22 +92,6 @@ class Control {
   bool enabled_ = true;
 };
 
-// A picture drawn at its natural size, or stretched to fill its box.
-class Image : public Control {
- public:
-  using Control::Control;
-  void SetPicture(const Picture* picture);
-  const Picture* GetPicture() const { return picture_; }
-  bool Stretch() const { return stretch_; }
-  void SetStretch(bool stretch);
-  void Paint(Canvas& canvas, const PixelRect& box) const override;
-  bool HidesAll(const PixelRect& rect) const override;
-
- private:
-  const Picture* picture_ = nullptr;
-  bool stretch_ = false;
-};
-
 // Raises OnTimer every Interval milliseconds while enabled and its form is loaded, also while a
 // handler dispatches events; never twice at once, and a late tick is not made up for.
 class Timer {
@@ -157,7 +124,8 @@ class Form {
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
 
-  // Layout settings; read when the window is shown.
+  // Layout settings, read when the window is shown. A maximized form covers every monitor
+  // without a frame, whatever these say; otherwise they decide the window's frame and buttons.
   std::string Caption;
   BorderStyle Border = BorderStyle::Sizable;
   bool ControlBox = true;
@@ -185,23 +153,24 @@ class Form {
   // window has been closed; modeless at once.
   void Show(ShowMode mode = ShowMode::Modeless);
   bool Loaded() const { return loaded_; }
-  bool IsOpen() const { return window_ != 0 && !closed_; }
+  bool IsOpen() const { return shown_ && !closed_; }
 
   // Event handlers. X and Y are twips relative to the client area.
   std::function<void()> OnLoad;
+  // A maximized form's screen changed size (a monitor came or went, a resolution changed).
+  std::function<void()> OnResize;
   std::function<void(std::int16_t& keyCode, std::int16_t& shift)> OnKeyDown;
   std::function<void(std::int16_t button, std::int16_t shift, float x, float y)> OnMouseDown;
   std::function<void(std::int16_t button, std::int16_t shift, float x, float y)> OnMouseMove;
   std::function<void(std::int16_t button, std::int16_t shift, float x, float y)> OnMouseUp;
 
-  // For the runtime.
-  host::WindowId window() const { return window_; }
-  PixelSize ClientPixels() const { return client_; }
+  // For the runtime. Pixels of a maximized form count from the primary monitor's top-left
+  // corner; `Area` is every pixel its window covers, in those coordinates.
+  PixelRect Area() const { return area_; }
   const std::vector<Control*>& controls() const { return controls_; }
   const std::vector<Timer*>& timers() const { return timers_; }
   void InvalidatePixels(const PixelRect& rect);
   std::vector<PixelRect> TakeDirty();
-  void MarkClosed() { closed_ = true; }
   Control* ActiveControl() const { return focus_; }
   void SetActiveControl(Control* control);
   // The next (or previous) tab stop after the focused control, wrapping around; null for none.
@@ -218,17 +187,17 @@ class Form {
  private:
   friend class Control;
   friend class Timer;
-  host::WindowSpec WindowSettings() const;
+  friend struct FormAccess;
 
   std::vector<Control*> controls_;  // top-level controls, bottom of the drawing order first
   std::vector<Timer*> timers_;
   std::vector<PixelRect> dirty_;
   float left_ = 0, top_ = 0;
   WindowState state_ = WindowState::Normal;
-  PixelSize client_;
-  host::WindowId window_ = 0;
+  PixelRect area_;
   Control* focus_ = nullptr;
   bool loaded_ = false;
+  bool shown_ = false;
   bool closed_ = false;
 };
 

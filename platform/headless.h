@@ -13,8 +13,9 @@
 namespace headless {
 
 struct Config {
-  rt::PixelSize screen{1024, 768};
-  double clockStart = 12 * 3600.0;  // local time when the run starts, seconds since midnight
+  rt::PixelSize screen{1024, 768};      // the primary monitor
+  std::vector<rt::PixelRect> monitors;  // every monitor, primary first; empty: just `screen`
+  double clockStart = 12 * 3600.0;      // local time when the run starts, seconds since midnight
   bool anotherInstance = false;
   std::string commandLine = "/S";
   int pointerX = -1, pointerY = -1;  // where the pointer starts; -1: the screen's centre
@@ -31,6 +32,7 @@ enum class InputKind {
   Key,        // a key press: keyCode, and keyChar when it types one
   Close,      // the window system asks the topmost window to close
   ClockJump,  // local time jumps by `seconds` (the monotonic clock does not)
+  Monitors,   // the monitors become `monitors` (primary first), as when one is plugged in
   Call,       // runs `call` (a test's probe) between two dispatches
 };
 
@@ -42,6 +44,7 @@ struct Input {
   int shift = 0;
   int keyCode = 0, keyChar = 0;
   double seconds = 0;
+  std::vector<rt::PixelRect> monitors;
   std::function<void()> call;
 };
 
@@ -51,6 +54,7 @@ Input ClickAt(double at, int x, int y, int button = host::kLeftButton);
 Input KeyAt(double at, int keyCode, int keyChar = 0, int shift = 0);
 Input CallAt(double at, std::function<void()> call);
 Input ClockJumpAt(double at, double seconds);
+Input MonitorsAt(double at, std::vector<rt::PixelRect> monitors);
 
 enum class Outcome {
   Ended,     // the program ended itself (the immediate end)
@@ -67,6 +71,7 @@ struct WindowRecord {
 struct RunResult {
   Outcome outcome = Outcome::Returned;
   double endedAt = 0;  // virtual seconds
+  int exitStatus = 0;  // when Ended
   std::vector<WindowRecord> windows;
   int cursorX = 0, cursorY = 0;
   std::vector<std::pair<int, int>> cursorCalls;  // what SetCursorPos was asked, unclamped
@@ -77,10 +82,15 @@ struct RunResult {
 RunResult Run(const Config& config, std::vector<Input> script,
               const std::function<void()>& program);
 
-// While a run is going on (from a Call probe) or after it: the screen as it stands.
+// While a run is going on (from a Call probe) or after it: the screen as it stands (the
+// bounding box of every monitor).
 rt::Picture Capture();
-// The rectangles (screen pixels) put on the screen since the last call.
-std::vector<rt::PixelRect> TakePaintLog();
+// A rectangle (screen pixels) put on the screen: composed pixels, or one flat colour.
+struct Painted : rt::PixelRect {
+  bool filled = false;
+};
+// What was put on the screen since the last call.
+std::vector<Painted> TakePaintLog();
 // Virtual seconds since the run started.
 double Now();
 

@@ -1,26 +1,35 @@
-// The operating-system calls the runtime needs. Each host (host_headless.cpp, host_x11.cpp,
-// host_win32.cpp) defines exactly these functions and nothing the program could see.
+// The contract between the runtime and a host (host_headless.cpp, host_x11.cpp, host_wayland.cpp,
+// host_win32.cpp). Each host fills one `host::Host` table with the same entry points, in the same
+// order; only the runtime and the hosts include this file, never program code.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/geometry.h"
 #include "platform/picture.h"
 
 namespace host {
 
-using WindowId = int;
+// The host's own handle of a window (an X window id, an HWND, an index); 0 is none.
+using NativeWindow = std::uintptr_t;
 
 enum class WindowKind {
-  FullScreen,  // the saver: borderless, above every other window, covering the primary screen
-  Dialog,      // fixed dialog frame, title, no close button, not in the taskbar
+  FullScreen,  // the saver: borderless, above every other window, covering every monitor
+  Dialog,      // a framed top-level window of a fixed client size
 };
 
+// What a window is, from the form's layout settings; a host honours what its window system can.
 struct WindowSpec {
   WindowKind kind = WindowKind::Dialog;
-  std::string caption;                // UTF-8; empty for none
-  rt::PixelRect outer;                // dialog: outer position and size (frame included)
-  rt::PixelSize client;               // dialog: fixed client size
+  std::string caption;      // UTF-8; empty for none
+  rt::PixelRect outer;      // dialog: outer position and size (frame included)
+  rt::PixelSize client;     // dialog: client size; full screen: the desktop's
+  bool sizable = false;     // dialog: a frame the user may drag
+  bool controlBox = false;  // dialog: a window menu and close button
+  bool minButton = false, maxButton = false;
+  bool inTaskbar = false;             // dialog: listed in the taskbar
   const rt::Picture* icon = nullptr;  // 32 x 32, or none
   rt::Pixel background = 0;           // what the host may show before the first paint
 };
@@ -31,13 +40,14 @@ struct FrameExtents {
 };
 
 enum class EventType {
-  KeyDown,       // keyCode (virtual-key code), shift
-  KeyPress,      // keyChar (a character the key typed), shift
-  MouseMove,     // x, y in client pixels; button held
-  MouseDown,     // x, y, button, shift
-  MouseUp,       // x, y, button, shift
-  CloseRequest,  // the window system asks the window to close
-  Exposed,       // x, y, width, height: client pixels to draw again
+  KeyDown,        // keyCode (virtual-key code), shift
+  KeyPress,       // keyChar (a character the key typed), shift
+  MouseMove,      // x, y in client pixels; button held
+  MouseDown,      // x, y, button, shift
+  MouseUp,        // x, y, button, shift
+  CloseRequest,   // the window system asks the window to close
+  Exposed,        // x, y, width, height: client pixels to draw again
+  ScreenChanged,  // monitors came, went or changed size; window is 0
 };
 
 // Button bits and shift bits, as the program's handlers receive them.
@@ -46,7 +56,7 @@ constexpr int kShiftMask = 1, kCtrlMask = 2, kAltMask = 4;
 
 struct Event {
   EventType type = EventType::MouseMove;
-  WindowId window = 0;
+  NativeWindow window = 0;
   int x = 0, y = 0, width = 0, height = 0;
   int button = 0;
   int shift = 0;
@@ -54,37 +64,52 @@ struct Event {
   int keyChar = 0;
 };
 
-// Connects to the window system. False, with a one-line reason, when there is none to use.
-bool Start(int argc, char** argv, std::string& error);
+// A host's entry points, in the order every host file defines them.
+struct Host {
+  const char* name;
+  // Connects to the window system. False, with a one-line reason, when there is none to use.
+  bool (*Start)(int argc, char** argv, std::string& error);
+  // The program's arguments as one string, without the program's path.
+  std::string (*CommandLineText)();
+  // True while another copy runs for the same user and display, or when that cannot be told.
+  bool (*AnotherInstanceRunning)();
+  // Ends the process at once with `status`; nothing of the program runs afterwards.
+  void (*EndProcess)(int status);
+  // Every monitor in desktop pixels, the primary first; never empty while started.
+  std::vector<rt::PixelRect> (*Monitors)();
+  // Seconds on a clock that never jumps; timers run on it.
+  double (*MonotonicSeconds)();
+  // Local time in seconds since midnight, with a fraction.
+  double (*ClockSeconds)();
+  // Puts the mouse cursor at (x, y) desktop pixels, already clamped to the primary monitor.
+  void (*MoveCursor)(int x, int y);
+  // The frame the window system will put around a window of this kind.
+  FrameExtents (*FrameFor)(const WindowSpec& spec);
+  // Creates the window and shows it; 0 when it cannot be made. A full-screen window covers the
+  // desktop (the bounding box of every monitor). A window shown under the pointer gets one
+  // MouseMove.
+  NativeWindow (*CreateWindow)(const WindowSpec& spec);
+  // Puts `area` (client pixels) on the screen from `pixels`, `stride` pixels per row.
+  void (*Present)(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels,
+                  int stride);
+  // Fills `area` (client pixels) with one colour.
+  void (*Fill)(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour);
+  // Makes everything presented so far visible.
+  void (*Flush)();
+  // Sleeps until the window system has something or `timeoutSeconds` pass on the monotonic
+  // clock (negative: for ever; 0: only looks), handing each event to rt::PostEvent.
+  void (*Wait)(double timeoutSeconds);
+};
 
-// The program's arguments as one string, without the program's path.
-std::string CommandLineText();
-// True while another copy of this program runs for the same user and display.
-bool AnotherInstanceRunning();
-// Ends the process at once; nothing of the program runs afterwards.
-[[noreturn]] void EndProcess();
-
-rt::PixelSize ScreenSize();
-// Seconds on a clock that never jumps; timers run on it.
-double MonotonicSeconds();
-// Local time in seconds since midnight, with a fraction.
-double ClockSeconds();
-// Puts the mouse cursor at (x, y) pixels, clamped to the screen.
-void SetCursorPos(int x, int y);
-
-// The frame the window system will put around a window of this kind.
-FrameExtents FrameFor(const WindowSpec& settings);
-// Creates the window and shows it. A window shown under the pointer gets one MouseMove.
-WindowId CreateWindow(const WindowSpec& settings);
-// Puts `area` (client pixels) on the screen from `pixels`, `stride` pixels per row.
-void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride);
-// Fills `area` (client pixels) with one colour.
-void Fill(WindowId window, const rt::PixelRect& area, rt::Pixel colour);
-// Makes everything presented so far visible.
-void Flush();
-
-// Waits up to `timeoutSeconds` on the monotonic clock (negative: for ever; 0: only looks) for
-// the next event. False when none came in time.
-bool WaitEvent(double timeoutSeconds, Event& out);
+// Each host file defines one of these tables.
+extern const Host kHeadlessHost, kX11Host, kWaylandHost, kWin32Host;
+// The hosts an executable was linked with, in the order they are tried; null-terminated
+// (platform/linked_hosts.cpp).
+extern const Host* const kLinkedHosts[];
 
 }  // namespace host
+
+namespace rt {
+// For hosts: queues an event for the runtime to dispatch.
+void PostEvent(const host::Event& event);
+}  // namespace rt

@@ -1,10 +1,9 @@
 // The headless host: a virtual screen, clock and input for tests and the capture tool. It acts
-// like a real window system where the program relies on one (cursor clamping, a pointer report
-// for a window shown under the pointer) and sleeps by advancing its clock.
+// like a real window system where the program relies on one (a pointer report for a window
+// shown under the pointer, monitors that change) and sleeps by advancing its clock.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <deque>
 
 #include "platform/forms.h"
 #include "platform/headless.h"
@@ -19,7 +18,7 @@ struct EndedSignal {};
 struct StoppedSignal {};
 
 struct Window {
-  host::WindowSpec settings;
+  host::WindowSpec spec;
   rt::PixelRect client;  // on the screen
 };
 
@@ -30,12 +29,12 @@ struct HeadlessState {
   std::int64_t nowMicros = 0;
   std::int64_t stopMicros = 0;
   double clockOffset = 0;
-  std::deque<host::Event> pending;
-  std::vector<Window> windows;  // index + 1 is the window's id; the last is on top
+  std::vector<Window> windows;  // the last is on top; a window's handle is its index + 1
+  rt::PixelRect screenRect;     // the bounding box of the monitors
   std::vector<rt::Pixel> screen;
   int pointerX = 0, pointerY = 0;
   int buttons = 0;
-  std::vector<rt::PixelRect> paintLog;
+  std::vector<Painted> paintLog;
   RunResult result;
 };
 
@@ -48,20 +47,26 @@ std::int64_t Micros(double seconds) {
   return std::llround(seconds * 1e6);
 }
 
-rt::PixelRect ScreenRect() {
-  return {0, 0, S().config.screen.width, S().config.screen.height};
+// A fresh screen in the desktop colour, as large as the monitors' bounding box.
+void SetMonitors(std::vector<rt::PixelRect> monitors) {
+  HeadlessState& s = S();
+  s.config.monitors = std::move(monitors);
+  s.screenRect = {};
+  for (const rt::PixelRect& m : s.config.monitors) s.screenRect = rt::Union(s.screenRect, m);
+  s.screenRect = {0, 0, std::max(0, s.screenRect.right()), std::max(0, s.screenRect.bottom())};
+  s.screen.assign(static_cast<std::size_t>(s.screenRect.area()), s.config.desktop);
 }
 
-// The topmost window whose client area holds the point, as id; 0 when none.
-host::WindowId WindowAt(int x, int y) {
+// The topmost window whose client area holds the point; 0 when none.
+host::NativeWindow WindowAt(int x, int y) {
   for (std::size_t i = S().windows.size(); i > 0; --i)
-    if (S().windows[i - 1].client.contains(x, y)) return static_cast<host::WindowId>(i);
+    if (S().windows[i - 1].client.contains(x, y)) return i;
   return 0;
 }
 
 void PointerEvent(host::EventType type, int button) {
   HeadlessState& s = S();
-  const host::WindowId id = WindowAt(s.pointerX, s.pointerY);
+  const host::NativeWindow id = WindowAt(s.pointerX, s.pointerY);
   if (id == 0) return;
   const rt::PixelRect& client = s.windows[id - 1].client;
   host::Event event;
@@ -70,14 +75,14 @@ void PointerEvent(host::EventType type, int button) {
   event.x = s.pointerX - client.x;
   event.y = s.pointerY - client.y;
   event.button = type == host::EventType::MouseMove ? s.buttons : button;
-  s.pending.push_back(event);
+  rt::PostEvent(event);
 }
 
 void MovePointer(int x, int y) {
   HeadlessState& s = S();
   // Like a real screen: the pointer never leaves it.
-  x = std::clamp(x, 0, std::max(0, s.config.screen.width - 1));
-  y = std::clamp(y, 0, std::max(0, s.config.screen.height - 1));
+  x = std::clamp(x, 0, std::max(0, s.screenRect.width - 1));
+  y = std::clamp(y, 0, std::max(0, s.screenRect.height - 1));
   if (x == s.pointerX && y == s.pointerY) return;
   s.pointerX = x;
   s.pointerY = y;
@@ -86,8 +91,8 @@ void MovePointer(int x, int y) {
 
 void ToTopWindow(host::Event event) {
   if (S().windows.empty()) return;
-  event.window = static_cast<host::WindowId>(S().windows.size());
-  S().pending.push_back(event);
+  event.window = S().windows.size();
+  rt::PostEvent(event);
 }
 
 void Apply(Input& input) {
@@ -130,26 +135,131 @@ void Apply(Input& input) {
     case InputKind::ClockJump:
       s.clockOffset += input.seconds;
       break;
+    case InputKind::Monitors: {
+      // A window system grows its full-screen windows with the screen, then tells the program.
+      SetMonitors(input.monitors);
+      for (Window& window : s.windows)
+        if (window.spec.kind == host::WindowKind::FullScreen) window.client = s.screenRect;
+      host::Event event;
+      event.type = host::EventType::ScreenChanged;
+      rt::PostEvent(event);
+      break;
+    }
     case InputKind::Call:
       if (input.call) input.call();
       break;
   }
 }
 
-void Draw(host::WindowId id, const rt::PixelRect& area, const rt::Pixel* pixels, int stride,
+void Draw(host::NativeWindow id, const rt::PixelRect& area, const rt::Pixel* pixels, int stride,
           rt::Pixel fill) {
   HeadlessState& s = S();
-  if (id <= 0 || static_cast<std::size_t>(id) > s.windows.size()) return;
+  if (id == 0 || id > s.windows.size()) return;
   const rt::PixelRect& client = s.windows[id - 1].client;
   const rt::PixelRect onScreen{client.x + area.x, client.y + area.y, area.width, area.height};
-  const rt::PixelRect r = rt::Intersect(rt::Intersect(onScreen, client), ScreenRect());
+  const rt::PixelRect r = rt::Intersect(rt::Intersect(onScreen, client), s.screenRect);
   if (r.empty()) return;
-  s.paintLog.push_back(r);
+  s.paintLog.push_back({r, pixels == nullptr});
   for (int y = r.y; y < r.bottom(); ++y) {
-    rt::Pixel* dst = s.screen.data() + static_cast<std::size_t>(y) * s.config.screen.width;
+    rt::Pixel* dst = s.screen.data() + static_cast<std::size_t>(y) * s.screenRect.width;
     for (int x = r.x; x < r.right(); ++x)
       dst[x] = pixels ? pixels[(y - onScreen.y) * stride + (x - onScreen.x)] : fill;
   }
+}
+
+// ---- The host's entry points -----------------------------------------------------------------
+
+bool Start(int, char**, std::string&) {
+  return true;
+}
+
+std::string CommandLineText() {
+  return S().config.commandLine;
+}
+
+bool AnotherInstanceRunning() {
+  return S().config.anotherInstance;
+}
+
+void EndProcess(int status) {
+  S().result.exitStatus = status;
+  throw EndedSignal{};
+}
+
+std::vector<rt::PixelRect> Monitors() {
+  return S().config.monitors;
+}
+
+double MonotonicSeconds() {
+  return static_cast<double>(S().nowMicros) / 1e6;
+}
+
+double ClockSeconds() {
+  const double t = std::fmod(S().config.clockStart + S().clockOffset + MonotonicSeconds(), 86400.0);
+  return t < 0 ? t + 86400.0 : t;
+}
+
+void MoveCursor(int x, int y) {
+  S().result.cursorCalls.emplace_back(x, y);
+  MovePointer(x, y);
+}
+
+host::FrameExtents FrameFor(const host::WindowSpec& spec) {
+  return spec.kind == host::WindowKind::FullScreen ? host::FrameExtents{} : S().config.dialogFrame;
+}
+
+host::NativeWindow CreateWindow(const host::WindowSpec& spec) {
+  HeadlessState& s = S();
+  rt::PixelRect client = s.screenRect;
+  if (spec.kind == host::WindowKind::Dialog) {
+    const host::FrameExtents frame = FrameFor(spec);
+    client = {spec.outer.x + frame.left, spec.outer.y + frame.top, spec.client.width,
+              spec.client.height};
+  }
+  s.windows.push_back({spec, client});
+  s.result.windows.push_back({spec, client, Now()});
+  const host::NativeWindow id = s.windows.size();
+  Draw(id, {0, 0, client.width, client.height}, nullptr, 0, spec.background);
+  s.paintLog.clear();
+  // A window system reports the pointer once to a window that appears under it.
+  if (WindowAt(s.pointerX, s.pointerY) == id) PointerEvent(host::EventType::MouseMove, 0);
+  return id;
+}
+
+void Present(host::NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels,
+             int stride) {
+  Draw(window, area, pixels, stride, 0);
+}
+
+void Fill(host::NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
+  Draw(window, area, nullptr, 0, colour);
+}
+
+void Flush() {}
+
+// Advances the virtual clock to the next scripted input or the deadline, whichever is first.
+void Wait(double timeoutSeconds) {
+  HeadlessState& s = S();
+  const std::int64_t deadline =
+      timeoutSeconds < 0 ? INT64_MAX
+                         : s.nowMicros + std::max<std::int64_t>(0, Micros(timeoutSeconds));
+  if (s.nextInput < s.script.size()) {
+    const std::int64_t at = std::max(s.nowMicros, Micros(s.script[s.nextInput].at));
+    if (at <= deadline && at <= s.stopMicros) {
+      s.nowMicros = at;
+      // Every input due at this moment, as a window system delivers what piled up.
+      while (s.nextInput < s.script.size() && Micros(s.script[s.nextInput].at) <= s.nowMicros) {
+        Input input = std::move(s.script[s.nextInput++]);
+        Apply(input);
+      }
+      return;
+    }
+  }
+  if (deadline > s.stopMicros) {
+    s.nowMicros = s.stopMicros;
+    throw StoppedSignal{};
+  }
+  s.nowMicros = std::max(s.nowMicros, deadline);
 }
 
 }  // namespace
@@ -196,6 +306,14 @@ Input ClockJumpAt(double at, double seconds) {
   return input;
 }
 
+Input MonitorsAt(double at, std::vector<rt::PixelRect> monitors) {
+  Input input;
+  input.at = at;
+  input.kind = InputKind::Monitors;
+  input.monitors = std::move(monitors);
+  return input;
+}
+
 RunResult Run(const Config& config, std::vector<Input> script,
               const std::function<void()>& program) {
   rt::ResetRuntime();
@@ -204,14 +322,16 @@ RunResult Run(const Config& config, std::vector<Input> script,
   s.config = config;
   s.config.screen.width = std::max(0, config.screen.width);
   s.config.screen.height = std::max(0, config.screen.height);
+  SetMonitors(config.monitors.empty() ? std::vector<rt::PixelRect>{{0, 0, s.config.screen.width,
+                                                                    s.config.screen.height}}
+                                      : config.monitors);
   std::stable_sort(script.begin(), script.end(),
                    [](const Input& a, const Input& b) { return a.at < b.at; });
   s.script = std::move(script);
   s.stopMicros = Micros(config.runSeconds);
-  s.screen.assign(static_cast<std::size_t>(s.config.screen.width) * s.config.screen.height,
-                  config.desktop);
-  s.pointerX = config.pointerX >= 0 ? config.pointerX : s.config.screen.width / 2;
-  s.pointerY = config.pointerY >= 0 ? config.pointerY : s.config.screen.height / 2;
+  const rt::PixelRect primary = s.config.monitors.front();
+  s.pointerX = config.pointerX >= 0 ? config.pointerX : primary.x + primary.width / 2;
+  s.pointerY = config.pointerY >= 0 ? config.pointerY : primary.y + primary.height / 2;
   try {
     program();
     rt::RunEventLoop();
@@ -229,11 +349,11 @@ RunResult Run(const Config& config, std::vector<Input> script,
 
 rt::Picture Capture() {
   const HeadlessState& s = S();
-  return {s.config.screen.width, s.config.screen.height, s.screen};
+  return {s.screenRect.width, s.screenRect.height, s.screen};
 }
 
-std::vector<rt::PixelRect> TakePaintLog() {
-  std::vector<rt::PixelRect> log;
+std::vector<Painted> TakePaintLog() {
+  std::vector<Painted> log;
   log.swap(S().paintLog);
   return log;
 }
@@ -244,102 +364,20 @@ double Now() {
 
 }  // namespace headless
 
-namespace host {
-
-using headless::S;
-
-bool Start(int, char**, std::string&) {
-  return true;
-}
-std::string CommandLineText() {
-  return S().config.commandLine;
-}
-bool AnotherInstanceRunning() {
-  return S().config.anotherInstance;
-}
-
-void EndProcess() {
-  throw headless::EndedSignal{};
-}
-
-rt::PixelSize ScreenSize() {
-  return S().config.screen;
-}
-double MonotonicSeconds() {
-  return static_cast<double>(S().nowMicros) / 1e6;
-}
-
-double ClockSeconds() {
-  const double t = std::fmod(S().config.clockStart + S().clockOffset + MonotonicSeconds(), 86400.0);
-  return t < 0 ? t + 86400.0 : t;
-}
-
-void SetCursorPos(int x, int y) {
-  S().result.cursorCalls.emplace_back(x, y);
-  headless::MovePointer(x, y);
-}
-
-FrameExtents FrameFor(const WindowSpec& settings) {
-  return settings.kind == WindowKind::FullScreen ? FrameExtents{} : S().config.dialogFrame;
-}
-
-WindowId CreateWindow(const WindowSpec& settings) {
-  headless::HeadlessState& s = S();
-  rt::PixelRect client = headless::ScreenRect();
-  if (settings.kind == WindowKind::Dialog) {
-    const FrameExtents frame = FrameFor(settings);
-    client = {settings.outer.x + frame.left, settings.outer.y + frame.top, settings.client.width,
-              settings.client.height};
-  }
-  s.windows.push_back({settings, client});
-  s.result.windows.push_back({settings, client, headless::Now()});
-  const auto id = static_cast<WindowId>(s.windows.size());
-  headless::Draw(id, {0, 0, client.width, client.height}, nullptr, 0, settings.background);
-  s.paintLog.clear();
-  // A window system reports the pointer once to a window that appears under it.
-  if (headless::WindowAt(s.pointerX, s.pointerY) == id)
-    headless::PointerEvent(EventType::MouseMove, 0);
-  return id;
-}
-
-void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
-  headless::Draw(window, area, pixels, stride, 0);
-}
-
-void Fill(WindowId window, const rt::PixelRect& area, rt::Pixel colour) {
-  headless::Draw(window, area, nullptr, 0, colour);
-}
-
-void Flush() {}
-
-bool WaitEvent(double timeoutSeconds, Event& out) {
-  headless::HeadlessState& s = S();
-  const std::int64_t deadline =
-      timeoutSeconds < 0
-          ? INT64_MAX
-          : s.nowMicros + std::max<std::int64_t>(0, headless::Micros(timeoutSeconds));
-  for (;;) {
-    if (!s.pending.empty()) {
-      out = s.pending.front();
-      s.pending.pop_front();
-      return true;
-    }
-    if (s.nextInput < s.script.size()) {
-      const std::int64_t at = std::max(s.nowMicros, headless::Micros(s.script[s.nextInput].at));
-      if (at <= deadline && at <= s.stopMicros) {
-        s.nowMicros = at;
-        headless::Input input = std::move(s.script[s.nextInput++]);
-        headless::Apply(input);
-        continue;
-      }
-    }
-    if (deadline > s.stopMicros) {
-      s.nowMicros = s.stopMicros;
-      throw headless::StoppedSignal{};
-    }
-    s.nowMicros = std::max(s.nowMicros, deadline);
-    return false;
-  }
-}
-
-}  // namespace host
+const host::Host host::kHeadlessHost = {
+    "headless",
+    headless::Start,
+    headless::CommandLineText,
+    headless::AnotherInstanceRunning,
+    headless::EndProcess,
+    headless::Monitors,
+    headless::MonotonicSeconds,
+    headless::ClockSeconds,
+    headless::MoveCursor,
+    headless::FrameFor,
+    headless::CreateWindow,
+    headless::Present,
+    headless::Fill,
+    headless::Flush,
+    headless::Wait,
+};

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -25,24 +24,11 @@ constexpr wchar_t kWindowClass[] = L"Quietglass.Window";
 constexpr wchar_t kInstanceMutex[] = L"Local\\Quietglass.Instance";
 constexpr WORD kProgramIconId = 1;
 
-constexpr DWORD kFullScreenStyle = WS_POPUP;
-constexpr DWORD kFullScreenExStyle = WS_EX_TOPMOST;
-// A caption without WS_SYSMENU has no close button.
-constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION;
-constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME;
-
-struct Window {
-  HWND handle = nullptr;
-  COLORREF background = 0;
-};
-
 struct Win32State {
   HINSTANCE instance = nullptr;
   double countsPerSecond = 1;
   HANDLE instanceMutex = nullptr;
-  HWND hiddenOwner = nullptr;   // owns the dialogs, which keeps them out of the taskbar
-  std::vector<Window> windows;  // index + 1 is the window's id
-  std::deque<Event> events;     // queued by the window procedure
+  HWND hiddenOwner = nullptr;  // owns the dialogs kept out of the taskbar
 };
 
 Win32State& S() {
@@ -71,16 +57,6 @@ COLORREF ToColorRef(rt::Pixel pixel) {
   return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
 }
 
-WindowId IdOf(HWND handle) {
-  return static_cast<WindowId>(GetWindowLongPtrW(handle, GWLP_USERDATA));
-}
-
-HWND HandleOf(WindowId id) {
-  const auto& windows = S().windows;
-  if (id <= 0 || static_cast<std::size_t>(id) > windows.size()) return nullptr;
-  return windows[static_cast<std::size_t>(id) - 1].handle;
-}
-
 int KeyboardShift() {
   int shift = 0;
   if (GetKeyState(VK_SHIFT) < 0) shift |= kShiftMask;
@@ -97,19 +73,34 @@ int HeldButtons(WPARAM keys) {
   return buttons;
 }
 
-void Queue(HWND handle, EventType type, const auto& fill) {
+void Post(HWND handle, EventType type, const auto& fill) {
   Event event;
   event.type = type;
-  event.window = IdOf(handle);
+  event.window = reinterpret_cast<NativeWindow>(handle);
   fill(event);
-  if (event.window != 0) S().events.push_back(event);
+  rt::PostEvent(event);
 }
 
-void QueuePointer(HWND handle, EventType type, int button, LPARAM position, WPARAM keys) {
+// The six button messages: which event and which button each one is.
+struct ButtonMessage {
+  UINT message;
+  EventType type;
+  int button;
+};
+constexpr ButtonMessage kButtonMessages[] = {
+    {WM_LBUTTONDOWN, EventType::MouseDown, kLeftButton},
+    {WM_RBUTTONDOWN, EventType::MouseDown, kRightButton},
+    {WM_MBUTTONDOWN, EventType::MouseDown, kMiddleButton},
+    {WM_LBUTTONUP, EventType::MouseUp, kLeftButton},
+    {WM_RBUTTONUP, EventType::MouseUp, kRightButton},
+    {WM_MBUTTONUP, EventType::MouseUp, kMiddleButton},
+};
+
+void PostPointer(HWND handle, EventType type, int button, LPARAM position, WPARAM keys) {
   // Like X's implicit grab: the window that saw a button go down also hears it come up.
   if (type == EventType::MouseDown) SetCapture(handle);
   if (type == EventType::MouseUp && HeldButtons(keys) == 0) ReleaseCapture();
-  Queue(handle, type, [&](Event& event) {
+  Post(handle, type, [&](Event& event) {
     event.x = GET_X_LPARAM(position);
     event.y = GET_Y_LPARAM(position);
     event.button = type == EventType::MouseMove ? HeldButtons(keys) : button;
@@ -117,17 +108,43 @@ void QueuePointer(HWND handle, EventType type, int button, LPARAM position, WPAR
   });
 }
 
+bool IsFullScreen(HWND handle) {
+  return (GetWindowLongW(handle, GWL_STYLE) & WS_CAPTION) == 0;
+}
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetMonitorInfoW(monitor, &info)) return TRUE;
+  auto& monitors = *reinterpret_cast<std::vector<rt::PixelRect>*>(list);
+  const RECT& r = info.rcMonitor;
+  const rt::PixelRect rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+  if (rect.empty()) return TRUE;
+  if (info.dwFlags & MONITORINFOF_PRIMARY)
+    monitors.insert(monitors.begin(), rect);
+  else
+    monitors.push_back(rect);
+  return TRUE;
+}
+
+std::vector<rt::PixelRect> Monitors();
+
 LRESULT CALLBACK WindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  for (const ButtonMessage& button : kButtonMessages) {
+    if (button.message != message) continue;
+    PostPointer(handle, button.type, button.button, lParam, wParam);
+    return 0;
+  }
   switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:  // Alt and F10 too; no menu mode, the program has no menu
-      Queue(handle, EventType::KeyDown, [&](Event& event) {
+      Post(handle, EventType::KeyDown, [&](Event& event) {
         event.keyCode = static_cast<int>(wParam);
         event.shift = KeyboardShift();
       });
       return 0;
     case WM_CHAR:
-      Queue(handle, EventType::KeyPress, [&](Event& event) {
+      Post(handle, EventType::KeyPress, [&](Event& event) {
         event.keyChar = static_cast<int>(wParam);
         event.shift = KeyboardShift();
       });
@@ -135,36 +152,27 @@ LRESULT CALLBACK WindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SYSCHAR:
       return 0;  // no menu to open, and no beep for it
     case WM_MOUSEMOVE:
-      QueuePointer(handle, EventType::MouseMove, 0, lParam, wParam);
-      return 0;
-    case WM_LBUTTONDOWN:
-      QueuePointer(handle, EventType::MouseDown, kLeftButton, lParam, wParam);
-      return 0;
-    case WM_RBUTTONDOWN:
-      QueuePointer(handle, EventType::MouseDown, kRightButton, lParam, wParam);
-      return 0;
-    case WM_MBUTTONDOWN:
-      QueuePointer(handle, EventType::MouseDown, kMiddleButton, lParam, wParam);
-      return 0;
-    case WM_LBUTTONUP:
-      QueuePointer(handle, EventType::MouseUp, kLeftButton, lParam, wParam);
-      return 0;
-    case WM_RBUTTONUP:
-      QueuePointer(handle, EventType::MouseUp, kRightButton, lParam, wParam);
-      return 0;
-    case WM_MBUTTONUP:
-      QueuePointer(handle, EventType::MouseUp, kMiddleButton, lParam, wParam);
+      PostPointer(handle, EventType::MouseMove, 0, lParam, wParam);
       return 0;
     case WM_CLOSE:
-      Queue(handle, EventType::CloseRequest, [](Event&) {});
+      Post(handle, EventType::CloseRequest, [](Event&) {});
       return 0;  // the program decides; the window stays until the process ends
+    case WM_DISPLAYCHANGE: {
+      // Monitors came, went or changed: the saver covers the new desktop, then the program hears.
+      if (!IsFullScreen(handle)) break;
+      rt::PixelRect desktop;
+      for (const rt::PixelRect& monitor : Monitors()) desktop = rt::Union(desktop, monitor);
+      if (desktop.empty()) break;
+      SetWindowPos(handle, HWND_TOPMOST, desktop.x, desktop.y, desktop.width, desktop.height,
+                   SWP_NOACTIVATE);
+      Post(nullptr, EventType::ScreenChanged, [](Event&) {});
+      break;
+    }
     case WM_ERASEBKGND: {
-      const WindowId id = IdOf(handle);
-      if (id == 0) break;
       RECT client;
       GetClientRect(handle, &client);
       const HDC dc = reinterpret_cast<HDC>(wParam);
-      SetDCBrushColor(dc, S().windows[static_cast<std::size_t>(id) - 1].background);
+      SetDCBrushColor(dc, static_cast<COLORREF>(GetWindowLongPtrW(handle, GWLP_USERDATA)));
       FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
       return 1;
     }
@@ -174,7 +182,7 @@ LRESULT CALLBACK WindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
       const RECT r = paint.rcPaint;
       EndPaint(handle, &paint);
       if (r.right > r.left && r.bottom > r.top) {
-        Queue(handle, EventType::Exposed, [&](Event& event) {
+        Post(handle, EventType::Exposed, [&](Event& event) {
           event.x = r.left;
           event.y = r.top;
           event.width = r.right - r.left;
@@ -189,24 +197,35 @@ LRESULT CALLBACK WindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(handle, message, wParam, lParam);
 }
 
-// Takes every message waiting for this thread; the window procedure queues what the program
-// sees.
-void PumpMessages() {
+// Takes every message waiting for this thread; the window procedure posts what the program
+// sees. True when there was any.
+bool PumpMessages() {
   MSG message;
+  bool any = false;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
+    any = true;
   }
+  return any;
 }
 
-DWORD StyleOf(WindowKind kind) {
-  return kind == WindowKind::FullScreen ? kFullScreenStyle : kDialogStyle;
+// The window's frame and buttons, from the form's settings.
+DWORD StyleOf(const WindowSpec& spec) {
+  if (spec.kind == WindowKind::FullScreen) return WS_POPUP;
+  DWORD style = WS_POPUP | WS_CAPTION;  // a caption without WS_SYSMENU has no close button
+  if (spec.controlBox) style |= WS_SYSMENU;
+  if (spec.minButton) style |= WS_MINIMIZEBOX;
+  if (spec.maxButton) style |= WS_MAXIMIZEBOX;
+  if (spec.sizable) style |= WS_THICKFRAME;
+  return style;
 }
-DWORD ExStyleOf(WindowKind kind) {
-  return kind == WindowKind::FullScreen ? kFullScreenExStyle : kDialogExStyle;
+DWORD ExStyleOf(const WindowSpec& spec) {
+  if (spec.kind == WindowKind::FullScreen) return WS_EX_TOPMOST;
+  return (spec.sizable ? 0 : WS_EX_DLGMODALFRAME) | (spec.inTaskbar ? WS_EX_APPWINDOW : 0);
 }
 
-}  // namespace
+// ---- The host's entry points -----------------------------------------------------------------
 
 bool Start(int, char**, std::string& error) {
   Win32State& s = S();
@@ -247,18 +266,21 @@ bool AnotherInstanceRunning() {
   Win32State& s = S();
   if (s.instanceMutex == nullptr) {
     s.instanceMutex = CreateMutexW(nullptr, FALSE, kInstanceMutex);
-    // Kept open until the process ends, so that later copies see this one.
-    if (s.instanceMutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return true;
+    // Kept open until the process ends, so that later copies see this one. When the check
+    // cannot be made, another copy is assumed rather than two fighting over the screen.
+    if (s.instanceMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return true;
   }
   return false;
 }
 
-void EndProcess() {
-  ExitProcess(0);
+void EndProcess(int status) {
+  ExitProcess(static_cast<UINT>(status));
 }
 
-rt::PixelSize ScreenSize() {
-  return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+std::vector<rt::PixelRect> Monitors() {
+  std::vector<rt::PixelRect> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
 }
 
 double MonotonicSeconds() {
@@ -273,42 +295,34 @@ double ClockSeconds() {
   return now.wHour * 3600.0 + now.wMinute * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
 }
 
-void SetCursorPos(int x, int y) {
-  ::SetCursorPos(x, y);  // Windows clamps it to the screen
+void MoveCursor(int x, int y) {
+  ::SetCursorPos(x, y);
 }
 
-FrameExtents FrameFor(const WindowSpec& settings) {
-  if (settings.kind == WindowKind::FullScreen) return {};
+FrameExtents FrameFor(const WindowSpec& spec) {
+  if (spec.kind == WindowKind::FullScreen) return {};
   RECT r{0, 0, 0, 0};
-  AdjustWindowRectEx(&r, StyleOf(settings.kind), FALSE, ExStyleOf(settings.kind));
+  AdjustWindowRectEx(&r, StyleOf(spec), FALSE, ExStyleOf(spec));
   return {-r.left, -r.top, r.right, r.bottom};
 }
 
-WindowId CreateWindow(const WindowSpec& settings) {
+NativeWindow CreateWindow(const WindowSpec& spec) {
   Win32State& s = S();
-  rt::PixelRect outer = settings.outer;
   HWND owner = nullptr;
-  if (settings.kind == WindowKind::FullScreen) {
-    const rt::PixelSize screen = ScreenSize();
-    outer = {0, 0, screen.width, screen.height};
-  } else {
+  if (spec.kind == WindowKind::Dialog && !spec.inTaskbar) {
     if (s.hiddenOwner == nullptr) {
       s.hiddenOwner = CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                       s.instance, nullptr);
     }
     owner = s.hiddenOwner;
   }
-  s.windows.push_back({nullptr, ToColorRef(settings.background)});
-  const auto id = static_cast<WindowId>(s.windows.size());
-
-  const std::wstring caption = Wide(settings.caption);
-  HWND handle = CreateWindowExW(ExStyleOf(settings.kind), kWindowClass, caption.c_str(),
-                                StyleOf(settings.kind), outer.x, outer.y, outer.width, outer.height,
+  const std::wstring caption = Wide(spec.caption);
+  HWND handle = CreateWindowExW(ExStyleOf(spec), kWindowClass, caption.c_str(), StyleOf(spec),
+                                spec.outer.x, spec.outer.y, spec.outer.width, spec.outer.height,
                                 owner, nullptr, s.instance, nullptr);
-  s.windows.back().handle = handle;
-  if (handle == nullptr) return id;
-  SetWindowLongPtrW(handle, GWLP_USERDATA, id);
-  if (settings.icon != nullptr) {
+  if (handle == nullptr) return 0;
+  SetWindowLongPtrW(handle, GWLP_USERDATA, static_cast<LONG_PTR>(ToColorRef(spec.background)));
+  if (spec.icon != nullptr) {
     // The program's windows carry its one icon, which the resources hold at both depths.
     const auto big =
         static_cast<HICON>(LoadImageW(s.instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
@@ -321,12 +335,12 @@ WindowId CreateWindow(const WindowSpec& settings) {
   }
   ShowWindow(handle, SW_SHOW);
   SetForegroundWindow(handle);
-  return id;
+  return reinterpret_cast<NativeWindow>(handle);
 }
 
-void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
-  HWND handle = HandleOf(window);
-  if (handle == nullptr || area.empty()) return;
+void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  if (area.empty()) return;
+  const HWND handle = reinterpret_cast<HWND>(window);
   // The runtime's 0xAARRGGBB pixels are a 32-bit BI_RGB row as they lie in memory.
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -342,9 +356,9 @@ void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels
   ReleaseDC(handle, dc);
 }
 
-void Fill(WindowId window, const rt::PixelRect& area, rt::Pixel colour) {
-  HWND handle = HandleOf(window);
-  if (handle == nullptr || area.empty()) return;
+void Fill(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
+  if (area.empty()) return;
+  const HWND handle = reinterpret_cast<HWND>(window);
   const RECT r{area.x, area.y, area.right(), area.bottom()};
   const HDC dc = GetDC(handle);
   SetDCBrushColor(dc, ToColorRef(colour));
@@ -356,20 +370,14 @@ void Flush() {
   GdiFlush();
 }
 
-bool WaitEvent(double timeoutSeconds, Event& out) {
-  Win32State& s = S();
+void Wait(double timeoutSeconds) {
   const double deadline = MonotonicSeconds() + std::max(0.0, timeoutSeconds);
   for (;;) {
-    if (s.events.empty()) PumpMessages();
-    if (!s.events.empty()) {
-      out = s.events.front();
-      s.events.pop_front();
-      return true;
-    }
+    if (PumpMessages()) return;
     DWORD waitMillis = INFINITE;
     if (timeoutSeconds >= 0) {
       const double left = deadline - MonotonicSeconds();
-      if (left <= 0) return false;
+      if (left <= 0) return;
       waitMillis = static_cast<DWORD>(std::ceil(left * 1000.0));
     }
     // Sleeps until a message arrives or the time is up; MWMO_INPUTAVAILABLE also wakes for
@@ -378,4 +386,23 @@ bool WaitEvent(double timeoutSeconds, Event& out) {
   }
 }
 
+}  // namespace
 }  // namespace host
+
+const host::Host host::kWin32Host = {
+    "win32",
+    Start,
+    CommandLineText,
+    AnotherInstanceRunning,
+    EndProcess,
+    Monitors,
+    MonotonicSeconds,
+    ClockSeconds,
+    MoveCursor,
+    FrameFor,
+    CreateWindow,
+    Present,
+    Fill,
+    Flush,
+    Wait,
+};

@@ -4,6 +4,12 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#ifdef QG_WITH_XRANDR
+#include <X11/extensions/Xrandr.h>
+#endif
+#ifdef QG_WITH_XINERAMA
+#include <X11/extensions/Xinerama.h>
+#endif
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +25,6 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <utility>
 #include <vector>
 
@@ -32,13 +37,6 @@ constexpr int kXKeyPressEvent = KeyPress;
 namespace host {
 namespace {
 
-struct X11Window {
-  Window xid = 0;
-  GC gc = nullptr;
-  WindowKind kind = WindowKind::Dialog;
-  rt::PixelSize client;
-};
-
 struct X11State {
   std::string commandLine;
   Display* display = nullptr;
@@ -46,9 +44,9 @@ struct X11State {
   Window root = 0;
   Visual* visual = nullptr;
   int depth = 0;
-  std::vector<X11Window> windows;  // index + 1 is the window's id
-  std::deque<Event> pending;       // events the host makes itself (the pointer report on map)
-  std::vector<char> buffer;        // converted pixels for XPutImage
+  GC gc = nullptr;                      // one for every window: they share the root's visual
+  std::vector<rt::PixelRect> monitors;  // primary first
+  std::vector<char> buffer;             // converted pixels for XPutImage
   bool useShm = false;
   XShmSegmentInfo shm{};
   std::size_t shmSize = 0;
@@ -93,19 +91,6 @@ bool EndTrap() {
   XSync(s.display, False);
   XSetErrorHandler(s.previousErrorHandler);
   return s.trappedError == 0;
-}
-
-X11Window* Find(WindowId id) {
-  auto& windows = S().windows;
-  if (id <= 0 || static_cast<std::size_t>(id) > windows.size()) return nullptr;
-  return &windows[static_cast<std::size_t>(id) - 1];
-}
-
-WindowId IdOf(Window xid) {
-  const auto& windows = S().windows;
-  for (std::size_t i = 0; i < windows.size(); ++i)
-    if (windows[i].xid == xid) return static_cast<WindowId>(i + 1);
-  return 0;
 }
 
 int ChannelShift(unsigned long mask) {
@@ -245,32 +230,32 @@ int ButtonBit(unsigned button) {
 }
 
 // A window that appears under the pointer hears of it once, as a window system reports it.
-void ReportPointerOnMap(WindowId id) {
+void ReportPointerOnMap(Window window) {
   X11State& s = S();
-  const X11Window* window = Find(id);
   Window rootReturn, child;
   int rootX, rootY, x, y;
-  unsigned mask;
-  if (!XQueryPointer(s.display, window->xid, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask))
+  unsigned mask, width, height, border, depth;
+  if (!XQueryPointer(s.display, window, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask))
     return;  // the pointer is on another screen
-  if (x < 0 || y < 0 || x >= window->client.width || y >= window->client.height) return;
+  if (!XGetGeometry(s.display, window, &rootReturn, &rootX, &rootY, &width, &height, &border,
+                    &depth) ||
+      x < 0 || y < 0 || x >= static_cast<int>(width) || y >= static_cast<int>(height))
+    return;
   Event event;
   event.type = EventType::MouseMove;
-  event.window = id;
+  event.window = window;
   event.x = x;
   event.y = y;
   event.button = HeldButtons(mask);
   event.shift = ShiftBits(mask);
-  s.pending.push_back(event);
+  rt::PostEvent(event);
 }
 
-// Turns an X event into the runtime's; false for those the runtime does not hear of.
-bool Translate(XEvent& xevent, Event& out) {
+// Hands the runtime what an X event means to it; false for events it does not hear of.
+bool Translate(XEvent& xevent) {
   X11State& s = S();
-  const WindowId id = IdOf(xevent.xany.window);
-  if (id == 0) return false;
-  out = Event{};
-  out.window = id;
+  Event out;
+  out.window = xevent.xany.window;
   switch (xevent.type) {
     case kXKeyPressEvent: {
       char text[8];
@@ -281,12 +266,12 @@ bool Translate(XEvent& xevent, Event& out) {
       out.type = EventType::KeyDown;
       out.keyCode = VirtualKey(sym);
       out.shift = ShiftBits(xevent.xkey.state);
+      rt::PostEvent(out);
       const auto character = length > 0 ? static_cast<unsigned char>(text[0]) : 0;
       if (character != 0 && character != 127) {  // Delete types nothing on Windows either
-        Event typedEvent = out;
-        typedEvent.type = EventType::KeyPress;
-        typedEvent.keyChar = character;
-        s.pending.push_back(typedEvent);
+        out.type = EventType::KeyPress;
+        out.keyChar = character;
+        rt::PostEvent(out);
       }
       return true;
     }
@@ -297,28 +282,28 @@ bool Translate(XEvent& xevent, Event& out) {
       out.y = xevent.xbutton.y;
       out.button = ButtonBit(xevent.xbutton.button);
       out.shift = ShiftBits(xevent.xbutton.state);
-      return out.button != 0;
+      if (out.button == 0) return false;
+      break;
     case MotionNotify:
       out.type = EventType::MouseMove;
       out.x = xevent.xmotion.x;
       out.y = xevent.xmotion.y;
       out.button = HeldButtons(xevent.xmotion.state);
       out.shift = ShiftBits(xevent.xmotion.state);
-      return true;
+      break;
     case Expose:
       out.type = EventType::Exposed;
       out.x = xevent.xexpose.x;
       out.y = xevent.xexpose.y;
       out.width = xevent.xexpose.width;
       out.height = xevent.xexpose.height;
-      return true;
+      break;
     case MapNotify:
-      ReportPointerOnMap(id);
-      return false;
+      ReportPointerOnMap(xevent.xmap.window);
+      return true;
     case VisibilityNotify:
-      // Another override-redirect window came over the saver: back on top.
-      if (Find(id)->kind == WindowKind::FullScreen &&
-          xevent.xvisibility.state != VisibilityUnobscured) {
+      // Only the saver asks for these: another override-redirect window came over it.
+      if (xevent.xvisibility.state != VisibilityUnobscured) {
         XRaiseWindow(s.display, xevent.xany.window);
         s.unflushed = true;
       }
@@ -329,10 +314,12 @@ bool Translate(XEvent& xevent, Event& out) {
           static_cast<Atom>(xevent.xclient.data.l[0]) != Intern("WM_DELETE_WINDOW"))
         return false;
       out.type = EventType::CloseRequest;
-      return true;
+      break;
     default:
       return false;
   }
+  rt::PostEvent(out);
+  return true;
 }
 
 double Now() {
@@ -355,15 +342,19 @@ void SetCardinals(Window window, const char* property, Atom type, const long* va
                   reinterpret_cast<const unsigned char*>(values), count);
 }
 
-// Everything the window manager reads from a dialog before mapping it.
-void SetDialogHints(Window window, const WindowSpec& settings) {
+// Everything the window manager reads from a dialog before mapping it: what kind of window it
+// is, and which of move, resize, minimize, maximize and close it offers.
+void SetDialogHints(Window window, const WindowSpec& spec) {
   Display* display = S().display;
   XSizeHints* size = XAllocSizeHints();
-  size->flags = USPosition | PPosition | PMinSize | PMaxSize | PWinGravity;
-  size->x = settings.outer.x;
-  size->y = settings.outer.y;
-  size->min_width = size->max_width = std::max(1, settings.client.width);
-  size->min_height = size->max_height = std::max(1, settings.client.height);
+  size->flags = USPosition | PPosition | PWinGravity;
+  size->x = spec.outer.x;
+  size->y = spec.outer.y;
+  if (!spec.sizable) {
+    size->flags |= PMinSize | PMaxSize;
+    size->min_width = size->max_width = std::max(1, spec.client.width);
+    size->min_height = size->max_height = std::max(1, spec.client.height);
+  }
   size->win_gravity = NorthWestGravity;  // the position is the frame's top-left corner
   XSetWMNormalHints(display, window, size);
   XFree(size);
@@ -375,17 +366,30 @@ void SetDialogHints(Window window, const WindowSpec& settings) {
   XSetWMHints(display, window, wm);
   XFree(wm);
 
-  XStoreName(display, window, settings.caption.c_str());
+  XStoreName(display, window, spec.caption.c_str());
   XChangeProperty(display, window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING"), 8,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(settings.caption.data()),
-                  static_cast<int>(settings.caption.size()));
-  // Motif hints: the user may move the dialog, nothing else (no close, resize or minimize);
-  // a border and a title bar.
-  constexpr long kFunctionsAndDecorations = 1 | 2, kMoveOnly = 4, kBorderAndTitle = 2 | 8;
-  const long motif[5] = {kFunctionsAndDecorations, kMoveOnly, kBorderAndTitle, 0, 0};
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(spec.caption.data()),
+                  static_cast<int>(spec.caption.size()));
+  // Motif hints: functions the window manager may offer and the decorations it draws. Every
+  // window may be moved and closed (a close request ends a dialog cleanly).
+  constexpr long kFunctions = 1, kDecorations = 2;
+  constexpr long kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncMaximize = 16,
+                 kFuncClose = 32;
+  constexpr long kDecorBorder = 2, kDecorResize = 4, kDecorTitle = 8, kDecorMenu = 16,
+                 kDecorMinimize = 32, kDecorMaximize = 64;
+  long functions = kFuncMove | kFuncClose, decorations = kDecorBorder | kDecorTitle;
+  if (spec.sizable) functions |= kFuncResize, decorations |= kDecorResize;
+  if (spec.controlBox) decorations |= kDecorMenu;
+  if (spec.minButton) functions |= kFuncMinimize, decorations |= kDecorMinimize;
+  if (spec.maxButton) functions |= kFuncMaximize, decorations |= kDecorMaximize;
+  const long motif[5] = {kFunctions | kDecorations, functions, decorations, 0, 0};
   SetCardinals(window, "_MOTIF_WM_HINTS", Intern("_MOTIF_WM_HINTS"), motif, 5);
-  const long skipTaskbar = static_cast<long>(Intern("_NET_WM_STATE_SKIP_TASKBAR"));
-  SetCardinals(window, "_NET_WM_STATE", XA_ATOM, &skipTaskbar, 1);
+  const long dialogType = static_cast<long>(Intern("_NET_WM_WINDOW_TYPE_DIALOG"));
+  SetCardinals(window, "_NET_WM_WINDOW_TYPE", XA_ATOM, &dialogType, 1);
+  if (!spec.inTaskbar) {
+    const long skipTaskbar = static_cast<long>(Intern("_NET_WM_STATE_SKIP_TASKBAR"));
+    SetCardinals(window, "_NET_WM_STATE", XA_ATOM, &skipTaskbar, 1);
+  }
   Atom deleteWindow = Intern("WM_DELETE_WINDOW");
   XSetWMProtocols(display, window, &deleteWindow, 1);
 }
@@ -497,7 +501,88 @@ bool BindInstanceSocket() {
          errno == EADDRINUSE;
 }
 
-}  // namespace
+// The monitors, primary first: RandR 1.5's list where the server has it, Xinerama's screens
+// otherwise, and the whole screen when neither says more.
+std::vector<rt::PixelRect> QueryMonitors() {
+  X11State& s = S();
+  std::vector<rt::PixelRect> monitors;
+#ifdef QG_WITH_XRANDR
+  int eventBase, errorBase, major = 0, minor = 0;
+  if (XRRQueryExtension(s.display, &eventBase, &errorBase) &&
+      XRRQueryVersion(s.display, &major, &minor) && (major > 1 || (major == 1 && minor >= 5))) {
+    int count = 0;
+    XRRMonitorInfo* info = XRRGetMonitors(s.display, s.root, True, &count);
+    for (int i = 0; i < count; ++i) {
+      const rt::PixelRect monitor{info[i].x, info[i].y, info[i].width, info[i].height};
+      if (monitor.empty()) continue;
+      if (info[i].primary)
+        monitors.insert(monitors.begin(), monitor);
+      else
+        monitors.push_back(monitor);
+    }
+    if (info != nullptr) XRRFreeMonitors(info);
+  }
+#endif
+#ifdef QG_WITH_XINERAMA
+  if (monitors.empty() && XineramaIsActive(s.display)) {
+    int count = 0;
+    XineramaScreenInfo* info = XineramaQueryScreens(s.display, &count);
+    for (int i = 0; i < count; ++i)
+      monitors.push_back({info[i].x_org, info[i].y_org, info[i].width, info[i].height});
+    if (info != nullptr) XFree(info);
+  }
+#endif
+  if (monitors.empty())
+    monitors.push_back(
+        {0, 0, DisplayWidth(s.display, s.screen), DisplayHeight(s.display, s.screen)});
+  return monitors;
+}
+
+// Pictures go through the shared segment one after another; only when it is full must the
+// server be done with all of them before its start is written again. False when the segment or
+// the image cannot be had, and the plain path must do.
+bool PresentShm(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  X11State& s = S();
+  XImage* image =
+      XShmCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, nullptr, &s.shm,
+                      static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
+  if (image == nullptr) return false;
+  const auto bytes = static_cast<std::size_t>(image->bytes_per_line) * area.height;
+  const bool shared = EnsureShmSegment(bytes);
+  if (shared) {
+    if (s.shmUsed + bytes > s.shmSize) {
+      XSync(s.display, False);
+      s.shmUsed = 0;
+    }
+    image->data = s.shm.shmaddr + s.shmUsed;
+    Convert(image, pixels, stride);
+    XShmPutImage(s.display, window, s.gc, image, 0, 0, area.x, area.y,
+                 static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
+    s.shmUsed += (bytes + 63) / 64 * 64;
+  }
+  image->data = nullptr;
+  image->obdata = nullptr;  // ours, not Xlib's to free
+  XDestroyImage(image);
+  return shared;
+}
+
+// The plain path: the pixels travel in the request itself.
+void PresentPlain(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  X11State& s = S();
+  XImage* image =
+      XCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, 0, nullptr,
+                   static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), 32, 0);
+  if (image == nullptr) return;  // nothing to draw with; the next change tries again
+  s.buffer.resize(static_cast<std::size_t>(image->bytes_per_line) * area.height);
+  image->data = s.buffer.data();
+  Convert(image, pixels, stride);
+  XPutImage(s.display, window, s.gc, image, 0, 0, area.x, area.y, static_cast<unsigned>(area.width),
+            static_cast<unsigned>(area.height));
+  image->data = nullptr;
+  XDestroyImage(image);
+}
+
+// ---- The host's entry points -----------------------------------------------------------------
 
 bool Start(int argc, char** argv, std::string& error) {
   X11State& s = S();
@@ -533,6 +618,7 @@ bool Start(int argc, char** argv, std::string& error) {
   s.visual = DefaultVisual(s.display, s.screen);
   s.depth = DefaultDepth(s.display, s.screen);
   s.useShm = XShmQueryExtension(s.display);
+  s.monitors = QueryMonitors();
   return true;
 }
 
@@ -549,13 +635,12 @@ bool AnotherInstanceRunning() {
   return s.anotherInstance;
 }
 
-void EndProcess() {
-  _exit(0);  // the server drops our windows and grabs with the connection
+void EndProcess(int status) {
+  _exit(status);  // the server drops our windows and grabs with the connection
 }
 
-rt::PixelSize ScreenSize() {
-  const X11State& s = S();
-  return {DisplayWidth(s.display, s.screen), DisplayHeight(s.display, s.screen)};
+std::vector<rt::PixelRect> Monitors() {
+  return S().monitors;
 }
 
 double MonotonicSeconds() {
@@ -571,103 +656,66 @@ double ClockSeconds() {
          static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-void SetCursorPos(int x, int y) {
-  const rt::PixelSize screen = ScreenSize();
-  x = std::clamp(x, 0, std::max(0, screen.width - 1));
-  y = std::clamp(y, 0, std::max(0, screen.height - 1));
+void MoveCursor(int x, int y) {
   XWarpPointer(S().display, None, S().root, 0, 0, 0, 0, x, y);
   XFlush(S().display);
 }
 
-FrameExtents FrameFor(const WindowSpec& settings) {
+FrameExtents FrameFor(const WindowSpec& spec) {
   X11State& s = S();
-  if (settings.kind == WindowKind::FullScreen) return {};
+  if (spec.kind == WindowKind::FullScreen) return {};
   // Every dialog has the same decorations, so the window manager is asked once.
   if (!s.frameKnown) {
-    s.dialogFrame = AskFrameExtents(settings);
+    s.dialogFrame = AskFrameExtents(spec);
     s.frameKnown = true;
   }
   return s.dialogFrame;
 }
 
-WindowId CreateWindow(const WindowSpec& settings) {
+NativeWindow CreateWindow(const WindowSpec& spec) {
   X11State& s = S();
-  const bool fullScreen = settings.kind == WindowKind::FullScreen;
-  const rt::PixelSize client = fullScreen ? ScreenSize() : settings.client;
+  const bool fullScreen = spec.kind == WindowKind::FullScreen;
   XSetWindowAttributes attributes{};
-  attributes.background_pixel = PixelValue(settings.background);
+  attributes.background_pixel = PixelValue(spec.background);
   attributes.override_redirect = fullScreen ? True : False;
   attributes.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |
                           PointerMotionMask | StructureNotifyMask |
                           (fullScreen ? VisibilityChangeMask : 0);
-  const Window xid = XCreateWindow(
-      s.display, s.root, fullScreen ? 0 : settings.outer.x, fullScreen ? 0 : settings.outer.y,
-      std::max(1, client.width), std::max(1, client.height), 0, CopyFromParent, InputOutput,
-      CopyFromParent, CWBackPixel | CWOverrideRedirect | CWEventMask, &attributes);
+  const Window xid =
+      XCreateWindow(s.display, s.root, spec.outer.x, spec.outer.y, std::max(1, spec.client.width),
+                    std::max(1, spec.client.height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                    CWBackPixel | CWOverrideRedirect | CWEventMask, &attributes);
+  if (xid == 0) return 0;
   XClassHint classHint{const_cast<char*>("quietglass"), const_cast<char*>("Quietglass")};
   XSetClassHint(s.display, xid, &classHint);
   // Nothing lists an override-redirect window, so only a dialog's icon is ever seen; the
   // saver skips the atom's round trip and the 4 KB property.
   if (!fullScreen) {
-    SetDialogHints(xid, settings);
-    SetIcon(xid, settings.icon);
+    SetDialogHints(xid, spec);
+    SetIcon(xid, spec.icon);
   }
-  s.windows.push_back({xid, XCreateGC(s.display, xid, 0, nullptr), settings.kind, client});
+  if (s.gc == nullptr) s.gc = XCreateGC(s.display, xid, 0, nullptr);
   XMapRaised(s.display, xid);
   if (fullScreen) GrabInput(xid);  // must run after XMapRaised: only a viewable window grabs
   XFlush(s.display);
-  return static_cast<WindowId>(s.windows.size());
+  return xid;
 }
 
-void Present(WindowId window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
   X11State& s = S();
-  const X11Window* target = Find(window);
-  if (target == nullptr || area.empty()) return;
+  if (area.empty()) return;
   s.unflushed = true;
-  XImage* image = nullptr;
-  if (s.useShm) {
-    image = XShmCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, nullptr,
-                            &s.shm, static_cast<unsigned>(area.width),
-                            static_cast<unsigned>(area.height));
-    const auto bytes = static_cast<std::size_t>(image->bytes_per_line) * area.height;
-    if (EnsureShmSegment(bytes)) {
-      // Pictures follow one another in the segment; only when it is full must the server be
-      // done with all of them before the start is written again.
-      if (s.shmUsed + bytes > s.shmSize) {
-        XSync(s.display, False);
-        s.shmUsed = 0;
-      }
-      image->data = s.shm.shmaddr + s.shmUsed;
-      image->obdata = reinterpret_cast<char*>(&s.shm);
-      Convert(image, pixels, stride);
-      XShmPutImage(s.display, target->xid, target->gc, image, 0, 0, area.x, area.y,
-                   static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
-      s.shmUsed += (bytes + 63) / 64 * 64;
-    }
-    image->data = nullptr;
-    image->obdata = nullptr;  // ours, not Xlib's to free
-    XDestroyImage(image);
-    if (s.useShm) return;
-  }
-  image =
-      XCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, 0, nullptr,
-                   static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), 32, 0);
-  s.buffer.resize(static_cast<std::size_t>(image->bytes_per_line) * area.height);
-  image->data = s.buffer.data();
-  Convert(image, pixels, stride);
-  XPutImage(s.display, target->xid, target->gc, image, 0, 0, area.x, area.y,
-            static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
-  image->data = nullptr;
-  XDestroyImage(image);
+  if (s.useShm && PresentShm(window, area, pixels, stride)) return;
+  PresentPlain(window, area, pixels, stride);
 }
 
-void Fill(WindowId window, const rt::PixelRect& area, rt::Pixel colour) {
-  const X11Window* target = Find(window);
-  if (target == nullptr || area.empty()) return;
-  S().unflushed = true;
-  XSetForeground(S().display, target->gc, PixelValue(colour));
-  XFillRectangle(S().display, target->xid, target->gc, area.x, area.y,
-                 static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
+void Fill(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
+  X11State& s = S();
+  if (area.empty()) return;
+  s.unflushed = true;
+  XSetForeground(s.display, s.gc, PixelValue(colour));
+  XFillRectangle(s.display, window, s.gc, area.x, area.y, static_cast<unsigned>(area.width),
+                 static_cast<unsigned>(area.height));
 }
 
 void Flush() {
@@ -675,23 +723,19 @@ void Flush() {
   S().unflushed = false;
 }
 
-bool WaitEvent(double timeoutSeconds, Event& out) {
+void Wait(double timeoutSeconds) {
   X11State& s = S();
   const double deadline = timeoutSeconds < 0 ? 0 : Now() + timeoutSeconds;
   for (;;) {
-    if (!s.pending.empty()) {
-      out = s.pending.front();
-      s.pending.pop_front();
-      return true;
-    }
     // What Xlib has read already comes first; the connection is read only when poll says there
     // is something, so a wait between two ticks costs one poll and no empty reads.
-    if (XEventsQueued(s.display, QueuedAlready) > 0) {
+    bool posted = false;
+    while (XEventsQueued(s.display, QueuedAlready) > 0) {
       XEvent xevent;
       XNextEvent(s.display, &xevent);
-      if (Translate(xevent, out)) return true;
-      continue;
+      posted = Translate(xevent) || posted;
     }
+    if (posted) return;
     // Each flush costs the socket a write and two reads, so only when something waits.
     if (s.unflushed) Flush();
     const double left = timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - Now());
@@ -699,8 +743,27 @@ bool WaitEvent(double timeoutSeconds, Event& out) {
       XEventsQueued(s.display, QueuedAfterReading);
       continue;
     }
-    if (timeoutSeconds >= 0 && Now() >= deadline) return false;
+    if (timeoutSeconds >= 0 && Now() >= deadline) return;
   }
 }
 
+}  // namespace
 }  // namespace host
+
+const host::Host host::kX11Host = {
+    "x11",
+    Start,
+    CommandLineText,
+    AnotherInstanceRunning,
+    EndProcess,
+    Monitors,
+    MonotonicSeconds,
+    ClockSeconds,
+    MoveCursor,
+    FrameFor,
+    CreateWindow,
+    Present,
+    Fill,
+    Flush,
+    Wait,
+};

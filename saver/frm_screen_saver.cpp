@@ -12,7 +12,10 @@ namespace {
 constexpr float kDiskStartOffset = 4740;    // 316 px
 constexpr float kDiskLeftOffset = 8550;     // 570 px
 constexpr float kFinishLine = 4080;         // 272 px
-constexpr std::int16_t kFullHeight = 1800;  // 120 px, the disk's natural height
+constexpr float kArtworkWidth = 12000;      // 800 px, the background's natural size
+constexpr float kArtworkHeight = 9000;      // 600 px
+constexpr float kDiskWidth = 2010;          // 134 px, the disk's natural size
+constexpr std::int16_t kFullHeight = 1800;  // 120 px
 constexpr std::int16_t kShrinkPerTick = 150;
 constexpr float kRisePerTick = 60;
 constexpr std::int16_t kHoldTicks = 5;
@@ -23,25 +26,26 @@ frmScreenSaver::frmScreenSaver()
     : Background(rt::LoadBuiltInPicture(assets::BackgroundBmp())),
       Disk(rt::LoadBuiltInPicture(assets::DiskBmp())),
       ProgramIcon(rt::LoadBuiltInIcon(assets::ProgramIcon(), 8)) {
-  // No caption, control box or buttons: no title bar; the sizable frame falls outside the screen
-  // once maximized. The purple matches the artwork's edges, so the band around it is seamless.
+  // Maximized by its load handler, so it covers every monitor without a frame; the purple
+  // matches the artwork's edges, so the band around it is seamless.
   Caption = "";
   ControlBox = false;
   MinButton = false;
   MaxButton = false;
   BackColor = rt::Rgb(49, 0, 49);
   Icon = &ProgramIcon;
-  ClientWidth = 12000;
-  ClientHeight = 9000;
+  ClientWidth = kArtworkWidth;
+  ClientHeight = kArtworkHeight;
 
   Image1.SetPicture(&Background);
-  Image1.Move(0, 0, 12000, 9000);
+  Image1.Move(0, 0, kArtworkWidth, kArtworkHeight);
   Image2.SetPicture(&Disk);
   Image2.SetStretch(true);  // a shorter box squeezes the whole disk
-  Image2.Move(8550, 4740, 2010, 1800);
-  tmrAnimation.SetInterval(150);
+  Image2.Move(kDiskLeftOffset, kDiskStartOffset, kDiskWidth, kFullHeight);
+  tmrAnimation.SetInterval(kTickMilliseconds);
 
   OnLoad = [this] { Form_Load(); };
+  OnResize = [this] { Form_Resize(); };
   OnKeyDown = [this](std::int16_t& keyCode, std::int16_t& shift) { Form_KeyDown(keyCode, shift); };
   OnMouseDown = [this](std::int16_t b, std::int16_t s, float x, float y) {
     Form_MouseDown(b, s, x, y);
@@ -56,6 +60,12 @@ void frmScreenSaver::Form_Load() {
   SetWindowState(rt::WindowState::Maximized);
   AlignPic();
   Module1.IgnoreNextMove = true;
+}
+
+// The screen changed (a monitor plugged in, a new resolution): the artwork goes back to the
+// middle of the primary monitor, the disk with it.
+void frmScreenSaver::Form_Resize() {
+  AlignPic();
 }
 
 void frmScreenSaver::AlignPic() {

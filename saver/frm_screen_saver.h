@@ -4,8 +4,12 @@
 
 #include <cstdint>
 
+#include "platform/controls.h"
 #include "platform/forms.h"
 #include "platform/picture.h"
+
+// The animation timer's interval: one tick of the disk's cycle.
+constexpr int kTickMilliseconds = 150;
 
 class frmScreenSaver : public rt::Form {
  public:
@@ -28,6 +32,7 @@ class frmScreenSaver : public rt::Form {
   std::int16_t HasCycled = 0;   // 1 once the disk has been sent back to its start
 
   void Form_Load();
+  void Form_Resize();
   void Form_KeyDown(std::int16_t& KeyCode, std::int16_t& Shift);
   void Form_MouseDown(std::int16_t Button, std::int16_t Shift, float X, float Y);
   void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);

@@ -64,15 +64,14 @@ void Pause(const std::int16_t& Seconds) {
   if (Module1.InPause) return;
   Module1.InPause = true;
   float Start = rt::ClockSeconds();
-  for (;;) {
-    rt::DoEvents();
+  const auto waited = [&Start, &Seconds] {
     const float Now = rt::ClockSeconds();
     if (Now < Start) Start -= 86400;  // the clock passed midnight
-    const float waited = Now - Start;
-    if (waited >= Seconds) break;
-    // Sleep until the next event or the end of the pause instead of spinning.
-    rt::WaitForEvents(Seconds - waited);
-  }
+    return Now - Start >= Seconds;
+  };
+  // Events keep being dispatched while it waits, and it sleeps between them instead of spinning;
+  // a clock set back never makes it wait longer than `Seconds`.
+  rt::RunUntil(waited, Seconds);
   Module1.InPause = false;
 }
 

@@ -11,6 +11,7 @@
 
 #include "assets/assets.h"
 #include "platform/runtime.h"
+#include "saver/frm_screen_saver.h"
 #include "test_support.h"
 #include "tools/png_writer.h"
 
@@ -68,8 +69,9 @@ TEST(CaptureTool, WritesTheScreenAfterTheTicks) {
                                             std::istreambuf_iterator<char>());
     fs::remove(out);
 
-    auto config = testing_support::Screen(
-        c.width, c.height, c.args.empty() ? "/S" : c.args.substr(3), c.ticks * 0.150);
+    auto config =
+        testing_support::Screen(c.width, c.height, c.args.empty() ? "/S" : c.args.substr(3),
+                                c.ticks * kTickMilliseconds / 1000.0);
     testing_support::RunQuietglass(config);
     EXPECT_EQ(written, tools::EncodePng(headless::Capture()));
   }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/canvas.h"
+
 namespace rt {
 namespace {
 
@@ -46,7 +48,8 @@ struct Canvas {
 
   void Draw(const PixelRect& clip, int x, int top, std::string_view text, int underline = -1,
             const BitmapFont& font = kTinyFont) {
-    DrawText(pixels.data(), area.width, area, clip, x, top, font, text, kInk, underline);
+    rt::Canvas canvas{pixels.data(), area.width, area, clip};
+    DrawText(canvas, x, top, font, text, kInk, underline);
   }
   void Draw(int x, int top, std::string_view text, int underline = -1,
             const BitmapFont& font = kTinyFont) {
@@ -178,8 +181,8 @@ TEST(DrawTextTest, NeverWritesOutsideTheBuffer) {
     for (int y = 0; y < bufferArea.height; ++y) {
       for (int x = 0; x < bufferArea.width; ++x) buffer[y * kStride + x] = kPaper;
     }
-    DrawText(buffer, kStride, bufferArea, {0, 0, 1000, 1000}, position.x, position.top, kDialogFont,
-             "W@\xC2\xA9 AB&", kInk, 0);
+    rt::Canvas canvas{buffer, kStride, bufferArea, {0, 0, 1000, 1000}};
+    DrawText(canvas, position.x, position.top, kDialogFont, "W@\xC2\xA9 AB&", kInk, 0);
     for (int row = 0; row < kRows; ++row) {
       for (int col = 0; col < kStride; ++col) {
         const bool inBuffer = row >= 5 && row < 10 && col >= 7 && col < 13;

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "assets/assets.h"
+#include "platform/controls.h"
 #include "platform/forms.h"
 #include "platform/headless.h"
 
@@ -254,7 +255,10 @@ TEST(Composition, ScreensOfAnySizeIncludingNone) {
     config.screen = {w, h};
     config.runSeconds = 0.1;
     const auto result = headless::Run(config, {}, [] { rt::NewForm<PictureForm>().Show(); });
-    EXPECT_EQ(result.outcome, headless::Outcome::Stopped);
+    // With no monitor there is nothing to cover: the program ends at once, as a failure.
+    const bool none = w == 0;
+    EXPECT_EQ(result.outcome, none ? headless::Outcome::Ended : headless::Outcome::Stopped);
+    EXPECT_EQ(result.exitStatus, none ? 1 : 0);
   }
 }
 
@@ -262,7 +266,7 @@ TEST(Invalidation, ManyScatteredChangesCollapseIntoTheirBounds) {
   headless::Config config;
   config.screen = {1200, 300};
   config.runSeconds = 0.2;
-  std::vector<rt::PixelRect> painted;
+  std::vector<headless::Painted> painted;
   headless::Run(config,
                 {CallAt(0.05,
                         [] {
@@ -284,7 +288,8 @@ TEST(Invalidation, ManyScatteredChangesCollapseIntoTheirBounds) {
   for (std::size_t a = 0; a < painted.size(); ++a)
     for (std::size_t b = a + 1; b < painted.size(); ++b)
       EXPECT_TRUE(rt::Intersect(painted[a], painted[b]).empty());
-  EXPECT_LE(painted.size(), 9u * 5);  // each dirty rectangle: at most four flat bands and a piece
+  // Twenty changes kept apart would be twenty rectangles; merged, they are far fewer.
+  EXPECT_LT(painted.size(), 20u / 2);
 }
 
 // ---- Timers and dispatch ------------------------------------------------------------------
@@ -300,10 +305,7 @@ struct TickingForm : rt::Form {
       if (blockFirst && ticks.size() == 1) {
         // A handler that dispatches for a second: the timer must not run inside itself,
         // and must not make up for the ticks it missed.
-        while (headless::Now() < ticks[0] + 1.0) {
-          rt::DoEvents();
-          rt::WaitForEvents(1.0);
-        }
+        rt::RunUntil([] { return false; }, 1.0);
       }
     };
   }

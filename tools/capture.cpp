@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/headless.h"
+#include "saver/frm_screen_saver.h"
 #include "startup/module1.h"
 #include "tools/png_writer.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr int kMaxSide = 16384;
 constexpr long kMaxTicks = 1000000;
-constexpr double kTickSeconds = 0.150;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "quietglass-capture: %s\n", message.c_str());
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
   }
   if (out.empty()) return Fail("--out FILE.png is required");
   config.commandLine = haveArgs ? args : "/S";
-  config.runSeconds = static_cast<double>(ticks) * kTickSeconds;
+  config.runSeconds = static_cast<double>(ticks) * kTickMilliseconds / 1000.0;
 
   headless::Run(config, {}, RunProgram);
   std::string error;

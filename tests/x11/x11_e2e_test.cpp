@@ -14,6 +14,7 @@
 #include "assets/assets.h"
 #include "platform/headless.h"
 #include "platform/runtime.h"
+#include "saver/frm_screen_saver.h"
 #include "startup/module1.h"
 
 // Last: it brings Xlib, whose macros would rename names in the headers above.
@@ -24,7 +25,7 @@ namespace {
 
 // The disk's column on a 1024 x 768 screen: the artwork's x 570 to 703, from x = 112.
 constexpr int kDiskColumnLeft = 112 + 570, kDiskColumnRight = 112 + 704;
-constexpr double kTick = 0.150;
+constexpr double kTick = kTickMilliseconds / 1000.0;
 
 // ---- What the saver shows ------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/canvas.h"
 #include "platform/font.h"
 #include "tools/png_writer.h"
 
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
   const rt::PixelRect all{0, 0, kWidth, kHeight};
   const auto draw = [&](int x, int y, const rt::BitmapFont& font, const std::string& text,
                         int underline = -1) {
-    rt::DrawText(picture.pixels.data(), kWidth, all, all, x, y, font, text, ink, underline);
+    rt::Canvas canvas{picture.pixels.data(), kWidth, all, all};
+    rt::DrawText(canvas, x, y, font, text, ink, underline);
   };
 
   int y = 4;
