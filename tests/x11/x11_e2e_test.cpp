@@ -29,10 +29,10 @@ constexpr double kTick = kTickMilliseconds / 1000.0;
 
 // ---- What the saver shows ------------------------------------------------------------
 
-// The headless host's screen `seconds` into a run at 1024 x 768.
-rt::Picture HeadlessScreen(double seconds) {
+// The headless host's screen `seconds` into a run on one monitor of `screen`.
+rt::Picture HeadlessScreen(double seconds, rt::PixelSize screen = {1024, 768}) {
   headless::Config config;
-  config.screen = {1024, 768};
+  config.screen = screen;
   config.runSeconds = seconds;
   headless::Run(config, {}, RunProgram);
   rt::Picture picture = headless::Capture();
@@ -40,8 +40,10 @@ rt::Picture HeadlessScreen(double seconds) {
   return picture;
 }
 
-bool InDiskColumn(int x) {
-  return x >= kDiskColumnLeft && x < kDiskColumnRight;
+// On a screen `width` pixels wide: the artwork lies in the middle.
+bool InDiskColumn(int x, int width = 1024) {
+  const int shift = (width - 1024) / 2;
+  return x >= kDiskColumnLeft + shift && x < kDiskColumnRight + shift;
 }
 
 std::vector<rt::Pixel> DiskColumn(const rt::Picture& picture) {
@@ -51,21 +53,30 @@ std::vector<rt::Pixel> DiskColumn(const rt::Picture& picture) {
   return column;
 }
 
-// Pixels outside the disk's column that differ, with the first one described.
+// Pixels outside the disk's column that differ, with the first one described; `want` is compared
+// with the part of `shot` that starts at column `left`.
 long DifferencesOutsideDiskColumn(const rt::Picture& shot, const rt::Picture& want,
-                                  std::string& first) {
+                                  std::string& first, int left = 0) {
   long count = 0;
   for (int y = 0; y < want.height; ++y) {
     for (int x = 0; x < want.width; ++x) {
-      if (InDiskColumn(x) || shot.at(x, y) == want.at(x, y)) continue;
+      if (InDiskColumn(x, want.width) || shot.at(left + x, y) == want.at(x, y)) continue;
       if (count++ == 0) {
         std::ostringstream text;
-        text << "(" << x << ", " << y << ") is " << std::hex << shot.at(x, y) << ", not "
-             << want.at(x, y);
+        text << "(" << left + x << ", " << y << ") is " << std::hex << shot.at(left + x, y)
+             << ", not " << want.at(x, y);
         first = text.str();
       }
     }
   }
+  return count;
+}
+
+// Pixels of `area` in `shot` that are not the band's purple.
+long NotPurple(const rt::Picture& shot, const rt::PixelRect& area) {
+  long count = 0;
+  for (int y = area.y; y < area.bottom(); ++y)
+    for (int x = area.x; x < area.right(); ++x) count += shot.at(x, y) != kPurple;
   return count;
 }
 
@@ -110,6 +121,42 @@ TEST_F(X11EndToEnd, ShowsWhatTheHeadlessHostShowsAtTheSameMoment) {
   EXPECT_TRUE(animationState) << "the disk's column matches no state of the animation";
   EXPECT_TRUE(saver.Running());
 }
+
+// Two monitors side by side on one 3840 x 1080 screen: the artwork on the primary as on a screen
+// of its own, the band's purple on the other, and a move on the other ends the saver too.
+class TwoMonitors : public X11EndToEnd, public testing::WithParamInterface<bool> {};
+
+TEST_P(TwoMonitors, ArtworkOnThePrimaryBandOnTheOtherAndAMoveThereEndsIt) {
+  const bool primaryOnTheRight = GetParam();
+  const rt::PixelRect left{0, 0, 1920, 1080}, right{1920, 0, 1920, 1080};
+  const rt::PixelRect primary = primaryOnTheRight ? right : left;
+  const rt::PixelRect other = primaryOnTheRight ? left : right;
+  const rt::Picture want = HeadlessScreen(0.1, {1920, 1080});
+  ASSERT_NO_FATAL_FAILURE(StartServer(3840, 1080));
+  ASSERT_NO_FATAL_FAILURE(SetMonitors({primary, other}));
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  std::string first;
+  long differences = -1, band = -1;
+  WaitFor(
+      [&] {
+        const rt::Picture shot = Screenshot();
+        differences = DifferencesOutsideDiskColumn(shot, want, first, primary.x);
+        band = NotPurple(shot, other);
+        return differences == 0 && band == 0;
+      },
+      20);
+  EXPECT_EQ(differences, 0) << "on the primary, the first: " << first;
+  EXPECT_EQ(band, 0) << "pixels on the other monitor are not the band's";
+  // The report at mapping started the grace period; a move after it, on the other monitor.
+  EXPECT_FALSE(saver.WaitExit(1.5)) << "ended without input";
+  MovePointer(other.x + 600, 500);
+  ASSERT_TRUE(saver.WaitExit(10)) << "a move on the other monitor did not end it";
+  ExpectEndedWithStatus0(saver);
+}
+
+INSTANTIATE_TEST_SUITE_P(Primary, TwoMonitors, testing::Values(false, true), [](const auto& info) {
+  return std::string(info.param ? "OnTheRight" : "OnTheLeft");
+});
 
 // ---- Input ends it -------------------------------------------------------------------
 
