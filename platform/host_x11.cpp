@@ -46,6 +46,8 @@ struct X11State {
   int depth = 0;
   GC gc = nullptr;                      // one for every window: they share the root's visual
   std::vector<rt::PixelRect> monitors;  // primary first
+  int randrEventBase = -1;              // -1: no RandR 1.2 changes to follow
+  std::vector<Window> fullScreens;      // resized with the desktop
   std::vector<char> buffer;             // converted pixels for XPutImage
   bool useShm = false;
   XShmSegmentInfo shm{};
@@ -251,9 +253,52 @@ void ReportPointerOnMap(Window window) {
   rt::PostEvent(event);
 }
 
+std::vector<rt::PixelRect> QueryMonitors();
+
+// The desktop changed: a RandR change of the screen, its outputs or its CRTCs, or the root
+// window resized. Xlib's idea of the screen's size follows it.
+bool IsScreenChange(XEvent& xevent) {
+  X11State& s = S();
+#ifdef QG_WITH_XRANDR
+  if (s.randrEventBase >= 0 && (xevent.type == s.randrEventBase + RRScreenChangeNotify ||
+                                xevent.type == s.randrEventBase + RRNotify)) {
+    XRRUpdateConfiguration(&xevent);
+    return true;
+  }
+#endif
+  if (xevent.type != ConfigureNotify || xevent.xconfigure.window != s.root) return false;
+#ifdef QG_WITH_XRANDR
+  XRRUpdateConfiguration(&xevent);
+#else
+  ScreenOfDisplay(s.display, s.screen)->width = xevent.xconfigure.width;
+  ScreenOfDisplay(s.display, s.screen)->height = xevent.xconfigure.height;
+#endif
+  return true;
+}
+
+// Asks for the monitors again; when they changed, the full-screen windows cover the new desktop
+// before the runtime hears of it. One change brings several events, so most change nothing.
+bool FollowScreenChange() {
+  X11State& s = S();
+  std::vector<rt::PixelRect> monitors = QueryMonitors();
+  if (monitors == s.monitors) return false;
+  s.monitors = std::move(monitors);
+  rt::PixelRect bounds;
+  for (const rt::PixelRect& monitor : s.monitors) bounds = rt::Union(bounds, monitor);
+  for (const Window window : s.fullScreens)
+    XMoveResizeWindow(s.display, window, bounds.x, bounds.y,
+                      static_cast<unsigned>(std::max(1, bounds.width)),
+                      static_cast<unsigned>(std::max(1, bounds.height)));
+  Event out;
+  out.type = EventType::ScreenChanged;
+  rt::PostEvent(out);
+  return true;
+}
+
 // Hands the runtime what an X event means to it; false for events it does not hear of.
 bool Translate(XEvent& xevent) {
   X11State& s = S();
+  if (IsScreenChange(xevent)) return FollowScreenChange();
   Event out;
   out.window = xevent.xany.window;
   switch (xevent.type) {
@@ -619,6 +664,17 @@ bool Start(int argc, char** argv, std::string& error) {
   s.depth = DefaultDepth(s.display, s.screen);
   s.useShm = XShmQueryExtension(s.display);
   s.monitors = QueryMonitors();
+  // Monitors come and go and screens change size while the saver runs.
+  XSelectInput(s.display, s.root, StructureNotifyMask);
+#ifdef QG_WITH_XRANDR
+  int errorBase, major = 0, minor = 0;
+  if (XRRQueryExtension(s.display, &s.randrEventBase, &errorBase) &&
+      XRRQueryVersion(s.display, &major, &minor) && (major > 1 || (major == 1 && minor >= 2)))
+    XRRSelectInput(s.display, s.root,
+                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+  else
+    s.randrEventBase = -1;
+#endif
   return true;
 }
 
@@ -695,6 +751,7 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
     SetIcon(xid, spec.icon);
   }
   if (s.gc == nullptr) s.gc = XCreateGC(s.display, xid, 0, nullptr);
+  if (fullScreen) s.fullScreens.push_back(xid);
   XMapRaised(s.display, xid);
   if (fullScreen) GrabInput(xid);  // must run after XMapRaised: only a viewable window grabs
   XFlush(s.display);

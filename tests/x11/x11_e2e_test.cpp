@@ -158,6 +158,29 @@ INSTANTIATE_TEST_SUITE_P(Primary, TwoMonitors, testing::Values(false, true), [](
   return std::string(info.param ? "OnTheRight" : "OnTheLeft");
 });
 
+// The screen grows while the saver runs, as when a monitor is plugged in: the saver covers all of
+// it, and the artwork moves to the middle of the new screen.
+TEST_F(X11EndToEnd, WhenTheScreenGrowsItCoversItAllAndCentresTheArtwork) {
+  const rt::Picture want = HeadlessScreen(0.1, {1920, 1080});
+  ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));  // the largest the screen can become
+  ASSERT_EQ(RunTool({"xrandr", "--output", "screen", "--off", "--fb", "1024x768"}), 0);
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  ASSERT_EQ(RunTool({"xrandr", "--fb", "1920x1080", "--output", "screen", "--auto"}), 0);
+  std::string first;
+  long differences = -1;
+  WaitFor(
+      [&] {
+        const rt::Picture shot = Screenshot();
+        differences = shot.width == want.width && shot.height == want.height
+                          ? DifferencesOutsideDiskColumn(shot, want, first)
+                          : -1;
+        return differences == 0;
+      },
+      20);
+  EXPECT_EQ(differences, 0) << "the first: " << first;
+  EXPECT_TRUE(saver.Running());
+}
+
 // ---- Input ends it -------------------------------------------------------------------
 
 class KeyEndsIt : public X11EndToEnd, public testing::WithParamInterface<KeySym> {};
