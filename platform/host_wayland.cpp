@@ -944,6 +944,37 @@ void FlushConnection() {
   }
 }
 
+// Reads and handles the compositor's events until one of them is posted to the runtime (or, with
+// `anyEvent`, until any arrives) or `timeoutSeconds` pass (negative: for ever; 0: only looks).
+void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
+  WaylandState& s = S();
+  const double deadline = Now() + std::max(0.0, timeoutSeconds);
+  const unsigned long posted = s.posted;
+  for (;;) {
+    // Events libwayland has read already come first; the socket is read only when poll says so.
+    while (wl_display_prepare_read(s.display) != 0)
+      if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
+    if (s.posted != posted) {
+      wl_display_cancel_read(s.display);
+      return;
+    }
+    FlushConnection();
+    const double left = timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - Now());
+    // Rounded up: waking a little early would only spin until the deadline.
+    pollfd fd{wl_display_get_fd(s.display), POLLIN, 0};
+    const bool readable =
+        poll(&fd, 1, left < 0 ? -1 : static_cast<int>(std::ceil(left * 1000))) > 0;
+    if (readable) {
+      if (wl_display_read_events(s.display) < 0) ConnectionLost();
+    } else {
+      wl_display_cancel_read(s.display);
+    }
+    if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
+    if (s.posted != posted || (anyEvent && readable) || (timeoutSeconds >= 0 && Now() >= deadline))
+      return;
+  }
+}
+
 // ---- The host's entry points -----------------------------------------------------------------
 
 bool Start(int argc, char** argv, std::string& error) {
@@ -1049,8 +1080,8 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
     return std::all_of(window.toplevels.begin(), window.toplevels.end(),
                        [](const auto& top) { return top->configured; });
   };
-  while (!configured() && Now() < deadline)
-    if (wl_display_roundtrip(s.display) < 0) ConnectionLost();
+  if (wl_display_roundtrip(s.display) < 0) ConnectionLost();
+  while (!configured() && Now() < deadline) ReadEvents(deadline - Now(), true);
   if (!FullScreen(window)) {
     Toplevel& top = *window.toplevels.front();
     // Our own title bar where the compositor refused to draw one after all.
@@ -1105,29 +1136,7 @@ void Flush() {
 }
 
 void Wait(double timeoutSeconds) {
-  WaylandState& s = S();
-  const double deadline = Now() + std::max(0.0, timeoutSeconds);
-  const unsigned long posted = s.posted;
-  for (;;) {
-    // Events libwayland has read already come first; the socket is read only when poll says so.
-    while (wl_display_prepare_read(s.display) != 0)
-      if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
-    if (s.posted != posted) {
-      wl_display_cancel_read(s.display);
-      return;
-    }
-    FlushConnection();
-    const double left = timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - Now());
-    // Rounded up: waking a little early would only spin until the deadline.
-    pollfd fd{wl_display_get_fd(s.display), POLLIN, 0};
-    if (poll(&fd, 1, left < 0 ? -1 : static_cast<int>(std::ceil(left * 1000))) > 0) {
-      if (wl_display_read_events(s.display) < 0) ConnectionLost();
-    } else {
-      wl_display_cancel_read(s.display);
-    }
-    if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
-    if (s.posted != posted || (timeoutSeconds >= 0 && Now() >= deadline)) return;
-  }
+  ReadEvents(timeoutSeconds);
 }
 
 }  // namespace
