@@ -15,8 +15,6 @@
 #include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,7 +55,6 @@ struct X11State {
   int trappedError = 0;
   unsigned long trapFrom = 0;  // the first request a trap covers
   int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
-  int instanceSocket = -1;
   bool instanceChecked = false, anotherInstance = false;
   bool frameKnown = false;
   FrameExtents dialogFrame;
@@ -360,6 +357,21 @@ bool Translate(XEvent& xevent) {
         return false;
       out.type = EventType::CloseRequest;
       break;
+    case SelectionRequest: {
+      // The single-copy selection holds no data: a client that asks for it gets a refusal.
+      XSelectionEvent refusal{};
+      refusal.type = SelectionNotify;
+      refusal.requestor = xevent.xselectionrequest.requestor;
+      refusal.selection = xevent.xselectionrequest.selection;
+      refusal.target = xevent.xselectionrequest.target;
+      refusal.property = None;
+      refusal.time = xevent.xselectionrequest.time;
+      XEvent reply{};
+      reply.xselection = refusal;
+      XSendEvent(s.display, refusal.requestor, False, NoEventMask, &reply);
+      s.unflushed = true;
+      return false;
+    }
     default:
       return false;
   }
@@ -527,23 +539,24 @@ void GrabInput(Window window) {
   }
 }
 
-// One copy per user and display: an abstract socket's name is free again when its process ends.
-bool BindInstanceSocket() {
+// One copy per user and X server: a selection belongs to the whole server, however the display
+// is spelled and whichever of its screens is named, and the server lets go of it when its
+// owner's connection closes, after a crash too. The root window owns it, so that the check
+// makes no window of its own. A check that cannot be made counts as another copy: two savers
+// must never fight over the screen.
+bool AnotherCopyOwnsTheServer() {
   X11State& s = S();
-  std::string display = DisplayString(s.display);
-  const auto colon = display.rfind(':');
-  const auto dot = display.find('.', colon == std::string::npos ? 0 : colon);
-  if (dot != std::string::npos) display.erase(dot);  // ":1.0" and ":1" are the same display
-  const std::string name = "quietglass-" + std::to_string(getuid()) + "-" + display;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-  std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
-  s.instanceSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s.instanceSocket < 0) return false;
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  return bind(s.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) != 0 &&
-         errno == EADDRINUSE;
+  const Atom selection = Intern(("_QUIETGLASS_" + std::to_string(getuid())).c_str());
+  XGrabServer(s.display);  // so that two copies starting at once cannot both find it free
+  bool another = XGetSelectionOwner(s.display, selection) != None;
+  if (!another) {
+    BeginTrap();
+    XSetSelectionOwner(s.display, selection, s.root, CurrentTime);
+    another = !EndTrap() || XGetSelectionOwner(s.display, selection) != s.root;
+  }
+  XUngrabServer(s.display);
+  XFlush(s.display);
+  return another;
 }
 
 // The monitors, primary first: RandR 1.5's list where the server has it, Xinerama's screens
@@ -685,7 +698,7 @@ std::string CommandLineText() {
 bool AnotherInstanceRunning() {
   X11State& s = S();
   if (!s.instanceChecked) {
-    s.anotherInstance = BindInstanceSocket();
+    s.anotherInstance = AnotherCopyOwnsTheServer();
     s.instanceChecked = true;
   }
   return s.anotherInstance;

@@ -224,20 +224,32 @@ TEST_F(X11EndToEnd, WithinTheGraceTheThirdPointerReportEndsIt) {
 // ---- One copy at a time, unsupported switches ------------------------------------------
 
 TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
-  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(server.Start(1024, 768, {"-listen", "tcp"}));
+  ASSERT_NO_FATAL_FAILURE(server.Connect());
   Display* d = server.display;
   XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
   XSync(d, True);
+  const std::string number = server.name.substr(1);
 
-  // No other copy runs: the preview switch still ends it without a window.
+  // No other copy runs: the preview switch still ends it without a window. The same server by
+  // another name is the same display; a copy short of file descriptors must not run either.
   struct Case {
     const char* what;
     std::vector<std::string> args;
     bool saverRunning;
+    std::string display = "";
+    std::vector<std::string> wrapper = {};
   } cases[] = {{"/p with nothing running", {"/p", "1234"}, false},
                {"a second /s", {"/s"}, true},
                {"a second /S", {"/S"}, true},
-               {"/p while the saver runs", {"/p", "1234"}, true}};
+               {"/p while the saver runs", {"/p", "1234"}, true},
+               {"a second /s on unix:N", {"/s"}, true, "unix:" + number},
+               {"a second /s on localhost:N", {"/s"}, true, "localhost:" + number},
+               {"a second /s with 4 descriptors",
+                {"/s"},
+                true,
+                "",
+                {"sh", "-c", "ulimit -n 4 && exec \"$0\" \"$@\""}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.saverRunning && !saver.Running()) {
@@ -246,7 +258,7 @@ TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
     }
     Child second;
     const double started = Now();
-    Launch(second, c.args);
+    Launch(second, c.args, c.display, c.wrapper);
     ASSERT_TRUE(second.WaitExit(10)) << "still running after 10 s";
     std::printf("[ ended in ] %s: %.0f ms\n", c.what, (Now() - started) * 1000);
     ExpectEndedWithStatus0(second);
@@ -255,6 +267,13 @@ TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
       EXPECT_TRUE(saver.Running()) << "the first saver ended";
     }
   }
+  // A saver that crashed leaves nothing behind that would keep the next one from running.
+  kill(saver.pid, SIGKILL);
+  ASSERT_TRUE(saver.WaitExit(10));
+  Child next;
+  ASSERT_NO_FATAL_FAILURE(Launch(next, {"/s"}));
+  EXPECT_TRUE(WaitFor([&] { return !next.Running() || SaverWindowMapped(); }, 20));
+  EXPECT_TRUE(next.Running()) << "the next saver did not run: " << next.Stderr();
 }
 
 // ---- Failed starts ---------------------------------------------------------------------

@@ -188,10 +188,13 @@ class X11EndToEnd : public testing::Test {
     if (!HasFatalFailure()) server.Connect();
   }
 
-  void Launch(Child& child, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {QG_PROGRAM};
+  // Starts quietglass on the test's server, or on `display`, through `wrapper` when one is given.
+  void Launch(Child& child, const std::vector<std::string>& args, const std::string& display = "",
+              const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> argv = wrapper;
+    argv.push_back(QG_PROGRAM);
     argv.insert(argv.end(), args.begin(), args.end());
-    Spawn(child, argv, {"DISPLAY=" + server.name}, {});
+    Spawn(child, argv, {"DISPLAY=" + (display.empty() ? server.name : display)}, {});
   }
 
   // True while another client holds the keyboard (or pointer) grab.
