@@ -191,13 +191,12 @@ std::unique_ptr<ShmBuffer> NewBuffer(int width, int height, rt::Pixel colour) {
   auto buffer = std::make_unique<ShmBuffer>();
   buffer->bytes = static_cast<std::size_t>(width) * height * sizeof(rt::Pixel);
   const int fd = memfd_create("quietglass", MFD_CLOEXEC);
-  if (fd < 0 || ftruncate(fd, static_cast<off_t>(buffer->bytes)) != 0) {
-    std::fprintf(stderr, "quietglass: no memory for a %d x %d picture\n", width, height);
-    _exit(1);
-  }
-  void* memory = mmap(nullptr, buffer->bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* memory = MAP_FAILED;
+  if (fd >= 0 && ftruncate(fd, static_cast<off_t>(buffer->bytes)) == 0)
+    memory = mmap(nullptr, buffer->bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (memory == MAP_FAILED) {
-    std::fprintf(stderr, "quietglass: cannot map a %d x %d picture\n", width, height);
+    std::fprintf(stderr, "quietglass: no memory for a %d x %d picture: %s\n", width, height,
+                 std::strerror(errno));
     _exit(1);
   }
   buffer->pixels = static_cast<rt::Pixel*>(memory);

@@ -345,12 +345,15 @@ class WaylandEndToEnd(unittest.TestCase):
         trace = {"WAYLAND_DEBUG": "client"}
         preview = self.launch("/p", "1234", extra=trace)
         self.assertEqual(preview.wait(10), 0)
+        # With no descriptor left for the check, it must assume that another copy runs.
+        starved = self.start(["prlimit", "--nofile=4", PROGRAM, "/s"], trace)
+        self.assertEqual(starved.wait(10), 0)
         saver = self.launch_saver()
         # The same compositor by its full path is still the same one.
         second = self.launch("/s", extra=dict(trace, WAYLAND_DISPLAY=os.path.join(self.runtime,
                                                                                   self.display)))
         self.assertEqual(second.wait(10), 0)
-        for process in (preview, second):
+        for process in (preview, starved, second):
             requests = process.stderr.read().decode(errors="replace")
             self.assertIn("get_registry", requests)  # it did reach the compositor
             self.assertNotIn("create_surface", requests)
