@@ -42,11 +42,12 @@ struct X11State {
   Window root = 0;
   Visual* visual = nullptr;
   int depth = 0;
-  GC gc = nullptr;                      // one for every window: they share the root's visual
-  std::vector<rt::PixelRect> monitors;  // primary first
-  int randrEventBase = -1;              // -1: no RandR 1.2 changes to follow
-  std::vector<Window> fullScreens;      // resized with the desktop
-  std::vector<char> buffer;             // converted pixels for XPutImage
+  GC gc = nullptr;                            // one for every window: they share the root's visual
+  std::vector<rt::PixelRect> monitors;        // primary first
+  int randrEventBase = -1;                    // -1: no RandR 1.2 changes to follow
+  std::vector<Window> fullScreens;            // resized with the desktop
+  std::vector<std::pair<int, Window>> bands;  // the band colour on each other screen
+  std::vector<char> buffer;                   // converted pixels for XPutImage
   bool useShm = false;
   XShmSegmentInfo shm{};
   std::size_t shmSize = 0;
@@ -263,20 +264,27 @@ bool IsScreenChange(XEvent& xevent) {
     return true;
   }
 #endif
-  if (xevent.type != ConfigureNotify || xevent.xconfigure.window != s.root) return false;
+  if (xevent.type != ConfigureNotify) return false;
+  for (int i = 0; i < ScreenCount(s.display); ++i) {
+    if (xevent.xconfigure.window != RootWindow(s.display, i)) continue;
 #ifdef QG_WITH_XRANDR
-  XRRUpdateConfiguration(&xevent);
+    XRRUpdateConfiguration(&xevent);
 #else
-  ScreenOfDisplay(s.display, s.screen)->width = xevent.xconfigure.width;
-  ScreenOfDisplay(s.display, s.screen)->height = xevent.xconfigure.height;
+    ScreenOfDisplay(s.display, i)->width = xevent.xconfigure.width;
+    ScreenOfDisplay(s.display, i)->height = xevent.xconfigure.height;
 #endif
-  return true;
+    return true;
+  }
+  return false;
 }
 
 // Asks for the monitors again; when they changed, the full-screen windows cover the new desktop
 // before the runtime hears of it. One change brings several events, so most change nothing.
 bool FollowScreenChange() {
   X11State& s = S();
+  for (const auto& [screen, band] : s.bands)
+    XResizeWindow(s.display, band, static_cast<unsigned>(DisplayWidth(s.display, screen)),
+                  static_cast<unsigned>(DisplayHeight(s.display, screen)));
   std::vector<rt::PixelRect> monitors = QueryMonitors();
   if (monitors == s.monitors) return false;
   s.monitors = std::move(monitors);
@@ -290,6 +298,16 @@ bool FollowScreenChange() {
   out.type = EventType::ScreenChanged;
   rt::PostEvent(out);
   return true;
+}
+
+// The saver's grab brings it the pointer on the server's other screens too, where X gives no
+// position in the window. It reports one right of the whole desktop, where no monitor is, and a
+// different one for each place on that screen.
+void OnAnotherScreen(Event& out, int xRoot, int yRoot) {
+  rt::PixelRect bounds;
+  for (const rt::PixelRect& monitor : S().monitors) bounds = rt::Union(bounds, monitor);
+  out.x = bounds.width + xRoot;
+  out.y = yRoot;
 }
 
 // Hands the runtime what an X event means to it; false for events it does not hear of.
@@ -322,6 +340,8 @@ bool Translate(XEvent& xevent) {
       out.type = xevent.type == ButtonPress ? EventType::MouseDown : EventType::MouseUp;
       out.x = xevent.xbutton.x;
       out.y = xevent.xbutton.y;
+      if (!xevent.xbutton.same_screen)
+        OnAnotherScreen(out, xevent.xbutton.x_root, xevent.xbutton.y_root);
       out.button = ButtonBit(xevent.xbutton.button);
       out.shift = ShiftBits(xevent.xbutton.state);
       if (out.button == 0) return false;
@@ -330,6 +350,8 @@ bool Translate(XEvent& xevent) {
       out.type = EventType::MouseMove;
       out.x = xevent.xmotion.x;
       out.y = xevent.xmotion.y;
+      if (!xevent.xmotion.same_screen)
+        OnAnotherScreen(out, xevent.xmotion.x_root, xevent.xmotion.y_root);
       out.button = HeldButtons(xevent.xmotion.state);
       out.shift = ShiftBits(xevent.xmotion.state);
       break;
@@ -522,6 +544,33 @@ FrameExtents AskFrameExtents(const WindowSpec& settings) {
   return frame;
 }
 
+// The server's other screens show the band's colour in a plain window each, so the saver hides
+// all that the server shows. Their input reaches the saver's own window through its grabs.
+void CoverOtherScreens(rt::Pixel colour) {
+  X11State& s = S();
+  for (int i = 0; i < ScreenCount(s.display); ++i) {
+    if (i == s.screen) continue;
+    XColor exact{};
+    exact.red = static_cast<unsigned short>(((colour >> 16) & 0xFF) * 257);
+    exact.green = static_cast<unsigned short>(((colour >> 8) & 0xFF) * 257);
+    exact.blue = static_cast<unsigned short>((colour & 0xFF) * 257);
+    exact.flags = DoRed | DoGreen | DoBlue;
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = XAllocColor(s.display, DefaultColormap(s.display, i), &exact)
+                                      ? exact.pixel
+                                      : BlackPixel(s.display, i);
+    attributes.override_redirect = True;
+    attributes.event_mask = VisibilityChangeMask;  // raised again when something comes over it
+    const Window band = XCreateWindow(s.display, RootWindow(s.display, i), 0, 0,
+                                      static_cast<unsigned>(DisplayWidth(s.display, i)),
+                                      static_cast<unsigned>(DisplayHeight(s.display, i)), 0,
+                                      CopyFromParent, InputOutput, CopyFromParent,
+                                      CWBackPixel | CWOverrideRedirect | CWEventMask, &attributes);
+    XMapRaised(s.display, band);
+    s.bands.emplace_back(i, band);
+  }
+}
+
 // Keyboard and pointer go to the saver whatever is under the pointer. Another client may hold a
 // grab for a moment (a menu closing), so try for a little while.
 void GrabInput(Window window) {
@@ -678,16 +727,20 @@ bool Start(int argc, char** argv, std::string& error) {
   s.useShm = XShmQueryExtension(s.display);
   s.monitors = QueryMonitors();
   // Monitors come and go and screens change size while the saver runs.
-  XSelectInput(s.display, s.root, StructureNotifyMask);
 #ifdef QG_WITH_XRANDR
   int errorBase, major = 0, minor = 0;
-  if (XRRQueryExtension(s.display, &s.randrEventBase, &errorBase) &&
-      XRRQueryVersion(s.display, &major, &minor) && (major > 1 || (major == 1 && minor >= 2)))
-    XRRSelectInput(s.display, s.root,
-                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
-  else
+  if (!XRRQueryExtension(s.display, &s.randrEventBase, &errorBase) ||
+      !XRRQueryVersion(s.display, &major, &minor) || (major == 1 && minor < 2))
     s.randrEventBase = -1;
 #endif
+  for (int i = 0; i < ScreenCount(s.display); ++i) {
+    XSelectInput(s.display, RootWindow(s.display, i), StructureNotifyMask);
+#ifdef QG_WITH_XRANDR
+    if (s.randrEventBase >= 0)
+      XRRSelectInput(s.display, RootWindow(s.display, i),
+                     RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+#endif
+  }
   return true;
 }
 
@@ -765,6 +818,7 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
   }
   if (s.gc == nullptr) s.gc = XCreateGC(s.display, xid, 0, nullptr);
   if (fullScreen) s.fullScreens.push_back(xid);
+  if (fullScreen && s.bands.empty()) CoverOtherScreens(spec.background);
   XMapRaised(s.display, xid);
   if (fullScreen) GrabInput(xid);  // must run after XMapRaised: only a viewable window grabs
   XFlush(s.display);

@@ -181,6 +181,31 @@ TEST_F(X11EndToEnd, WhenTheScreenGrowsItCoversItAllAndCentresTheArtwork) {
   EXPECT_TRUE(saver.Running());
 }
 
+// A server with two screens: the saver on the first covers the second with the band's purple,
+// a copy started on the second does not run, and a move on the second ends the saver.
+TEST_F(X11EndToEnd, OnAServerWithTwoScreensItCoversBoth) {
+  ASSERT_NO_FATAL_FAILURE(server.Start(800, 600, {"-screen", "1", "640x480x24"}));
+  ASSERT_NO_FATAL_FAILURE(server.Connect());
+  ASSERT_EQ(ScreenCount(server.display), 2);
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  const double shown = Now();
+  long band = -1;
+  WaitFor([&] { return (band = NotPurple(Screenshot(1), {0, 0, 640, 480})) == 0; }, 20);
+  EXPECT_EQ(band, 0) << "pixels of the second screen are not the band's";
+
+  Child second;
+  Launch(second, {"/s"}, server.name + ".1");
+  ASSERT_TRUE(second.WaitExit(10)) << "a copy on the second screen runs";
+  ExpectEndedWithStatus0(second);
+
+  // The report at mapping started the grace period; a move after it, on the second screen.
+  EXPECT_FALSE(saver.WaitExit(std::max(0.0, shown + 1.5 - Now()))) << "ended without input";
+  XTestFakeMotionEvent(server.display, 1, 300, 200, CurrentTime);
+  XSync(server.display, False);
+  ASSERT_TRUE(saver.WaitExit(10)) << "a move on the second screen did not end it";
+  ExpectEndedWithStatus0(saver);
+}
+
 // ---- Input ends it -------------------------------------------------------------------
 
 class KeyEndsIt : public X11EndToEnd, public testing::WithParamInterface<KeySym> {};
