@@ -139,6 +139,40 @@ void DropShmSegment() {
   s.shmUsed = 0;
 }
 
+// A server in another IPC namespace (the saver in a container of its own) attaches whatever
+// segment has our id there, or none. A few pixels put through the segment into a pixmap and
+// read back tell whether it sees ours. Runs inside the attach's trap.
+bool ServerSeesSegment() {
+  X11State& s = S();
+  constexpr int kProbeWidth = 8;
+  XImage* image = XShmCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap,
+                                  nullptr, &s.shm, kProbeWidth, 1);
+  if (image == nullptr) return false;
+  image->data = s.shm.shmaddr;
+  // Different for every process and segment, so another segment is most unlikely to hold it.
+  const unsigned long used = s.visual->red_mask | s.visual->green_mask | s.visual->blue_mask;
+  unsigned long value =
+      static_cast<unsigned long>(getpid()) * 2654435761u ^ static_cast<unsigned long>(s.shm.shmid);
+  std::array<unsigned long, kProbeWidth> pattern{};
+  for (int x = 0; x < kProbeWidth; ++x) {
+    value = value * 6364136223846793005u + 1442695040888963407u;
+    pattern[x] = (value >> 17) & used;
+    XPutPixel(image, x, 0, pattern[x]);
+  }
+  const Pixmap pixmap =
+      XCreatePixmap(s.display, s.root, kProbeWidth, 1, static_cast<unsigned>(s.depth));
+  XShmPutImage(s.display, pixmap, s.gc, image, 0, 0, 0, 0, kProbeWidth, 1, False);
+  XImage* back = XGetImage(s.display, pixmap, 0, 0, kProbeWidth, 1, AllPlanes, ZPixmap);
+  XFreePixmap(s.display, pixmap);
+  bool same = back != nullptr;
+  for (int x = 0; same && x < kProbeWidth; ++x) same = (XGetPixel(back, x, 0) & used) == pattern[x];
+  if (back != nullptr) XDestroyImage(back);
+  image->data = nullptr;
+  image->obdata = nullptr;
+  XDestroyImage(image);
+  return same;
+}
+
 // A shared segment of at least `bytes`; false (and no more SHM) when the server can't attach it,
 // as happens on a display reached over the network.
 constexpr std::size_t kShmMinBytes = 512 * 1024;
@@ -160,7 +194,8 @@ bool EnsureShmSegment(std::size_t bytes) {
   s.shm.readOnly = True;
   BeginTrap();
   XShmAttach(s.display, &s.shm);
-  const bool attached = EndTrap();
+  const bool seen = ServerSeesSegment();
+  const bool attached = EndTrap() && seen;
   shmctl(id, IPC_RMID, nullptr);  // freed by the kernel once both sides have detached
   if (!attached) {
     shmdt(address);

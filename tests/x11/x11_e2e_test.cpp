@@ -122,6 +122,28 @@ TEST_F(X11EndToEnd, ShowsWhatTheHeadlessHostShowsAtTheSameMoment) {
   EXPECT_TRUE(saver.Running());
 }
 
+// A saver in an IPC namespace of its own, as in a container, shares shared-memory ids with the
+// server but not segments. Here the server's namespace holds a segment under the very id the
+// saver's first one gets: the saver must still show its own pixels.
+TEST_F(X11EndToEnd, InAnIpcNamespaceOfItsOwnItShowsItsOwnPixels) {
+  Child probe;
+  Spawn(probe, {"unshare", "--ipc", "true"}, {}, {}, true);
+  if (!probe.WaitExit(10) || !WIFEXITED(*probe.status) || WEXITSTATUS(*probe.status) != 0)
+    GTEST_SKIP() << "unshare --ipc is not permitted here";
+  const rt::Picture want = HeadlessScreen(0.1);
+  ASSERT_NO_FATAL_FAILURE(server.Start(
+      1024, 768, {}, 24,
+      {"unshare", "--ipc", "sh", "-c", "ipcmk -M 4194304 > /dev/null && exec \"$0\" \"$@\""}));
+  ASSERT_NO_FATAL_FAILURE(server.Connect());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver({"unshare", "--ipc"}));
+  std::string first;
+  long differences = -1;
+  WaitFor(
+      [&] { return (differences = DifferencesOutsideDiskColumn(Screenshot(), want, first)) == 0; },
+      20);
+  EXPECT_EQ(differences, 0) << "the first: " << first;
+}
+
 // Two monitors side by side on one 3840 x 1080 screen: the artwork on the primary as on a screen
 // of its own, the band's purple on the other, and a move on the other ends the saver too.
 class TwoMonitors : public X11EndToEnd, public testing::WithParamInterface<bool> {};

@@ -300,8 +300,8 @@ class X11EndToEnd : public testing::Test {
   }
 
   // Launches the saver and waits until it is on the screen, painted, and holds both grabs.
-  void LaunchSaver() {
-    Launch(saver, {"/s"});
+  void LaunchSaver(const std::vector<std::string>& wrapper = {}) {
+    Launch(saver, {"/s"}, "", wrapper);
     ASSERT_TRUE(WaitFor(
         [&] {
           return !saver.Running() ||
