@@ -21,6 +21,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -607,20 +608,23 @@ void CoverOtherScreens(rt::Pixel colour) {
 }
 
 // Keyboard and pointer go to the saver whatever is under the pointer. Another client may hold a
-// grab for a moment (a menu closing), so try for a little while.
-void GrabInput(Window window) {
+// grab for a moment (a menu closing), so try for about a second. A window must be viewable to
+// grab, so the root window takes them first: a saver that cannot have them never shows.
+constexpr unsigned kPointerEvents = ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+bool TakeGrabs(Window window) {
   Display* display = S().display;
   bool keyboard = false, pointer = false;
-  for (int attempt = 0; attempt < 50 && !(keyboard && pointer); ++attempt) {
-    if (attempt > 0) poll(nullptr, 0, 10);
+  const double deadline = Now() + 1.0;
+  for (bool first = true; !(keyboard && pointer) && (first || Now() < deadline); first = false) {
+    if (!first) poll(nullptr, 0, 10);
     if (!keyboard)
       keyboard = XGrabKeyboard(display, window, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
                  GrabSuccess;
     if (!pointer)
-      pointer = XGrabPointer(display, window, False,
-                             ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
-                             GrabModeAsync, None, None, CurrentTime) == GrabSuccess;
+      pointer = XGrabPointer(display, window, False, kPointerEvents, GrabModeAsync, GrabModeAsync,
+                             None, None, CurrentTime) == GrabSuccess;
   }
+  return keyboard && pointer;
 }
 
 // One copy per user and X server: a selection belongs to the whole server, however the display
@@ -852,10 +856,17 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
     SetIcon(xid, spec.icon);
   }
   if (s.gc == nullptr) s.gc = XCreateGC(s.display, xid, 0, nullptr);
-  if (fullScreen) s.fullScreens.push_back(xid);
-  if (fullScreen && s.bands.empty()) CoverOtherScreens(spec.background);
+  if (fullScreen) {
+    // A screen hidden while the keyboard or the pointer goes elsewhere could not be ended.
+    if (!TakeGrabs(s.root)) {
+      std::fprintf(stderr, "quietglass: another program holds the keyboard or the pointer\n");
+      EndProcess(1);
+    }
+    s.fullScreens.push_back(xid);
+    if (s.bands.empty()) CoverOtherScreens(spec.background);
+  }
   XMapRaised(s.display, xid);
-  if (fullScreen) GrabInput(xid);  // must run after XMapRaised: only a viewable window grabs
+  if (fullScreen) TakeGrabs(xid);  // ours already: they move to the window, now viewable
   XFlush(s.display);
   return xid;
 }

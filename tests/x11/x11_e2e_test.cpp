@@ -383,6 +383,44 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
   rmdir(directory);
 }
 
+// Another program keeps the keyboard or the pointer grabbed (here the test's own connection):
+// the saver must not cover a screen it could not be ended on. It gives up after about a second.
+class AGrabHeldElsewhere : public X11EndToEnd, public testing::WithParamInterface<bool> {};
+
+TEST_P(AGrabHeldElsewhere, KeepsTheSaverFromShowing) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  Display* d = server.display;
+  const Window root = DefaultRootWindow(d);
+  const bool keyboard = GetParam();
+  const int grabbed =
+      keyboard
+          ? XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime)
+          : XGrabPointer(d, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+  ASSERT_EQ(grabbed, GrabSuccess);
+  XSelectInput(d, root, SubstructureNotifyMask);
+  XSync(d, True);
+  Launch(saver, {"/s"});
+  ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s later";
+  EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
+      << "status " << *saver.status;
+  const std::string text = saver.Stderr();
+  std::printf("[ stderr ] %s", text.c_str());
+  EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  int mapped = 0;
+  while (XPending(d) > 0) {
+    XEvent event;
+    XNextEvent(d, &event);
+    mapped += event.type == MapNotify;
+  }
+  EXPECT_EQ(mapped, 0) << "a window was shown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Of, AGrabHeldElsewhere, testing::Values(true, false),
+                         [](const auto& info) {
+                           return std::string(info.param ? "TheKeyboard" : "ThePointer");
+                         });
+
 // ---- Sleeping between ticks ------------------------------------------------------------
 
 struct ProcessSample {
