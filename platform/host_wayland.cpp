@@ -129,6 +129,7 @@ struct WaylandState {
   unsigned long posted = 0;  // events handed to the runtime so far
   int instanceSocket = -1;
   bool instanceChecked = false, anotherInstance = false;
+  std::vector<rt::PixelRect> lastMonitors;
 };
 
 WaylandState& S() {
@@ -1032,9 +1033,12 @@ void EndProcess(int status) {
 }
 
 std::vector<rt::PixelRect> Monitors() {
+  WaylandState& s = S();
   std::vector<rt::PixelRect> monitors;
   for (const Output* output : ReadyOutputs()) monitors.push_back(OutputRect(output->name));
-  return monitors;
+  // With every output gone for a moment (a lid closed), the last desktop stays the desktop.
+  if (!monitors.empty()) s.lastMonitors = monitors;
+  return s.lastMonitors;
 }
 
 double MonotonicSeconds() {

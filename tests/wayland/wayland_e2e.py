@@ -382,24 +382,34 @@ class WaylandEndToEnd(unittest.TestCase):
 
     # ---- The dialog --------------------------------------------------------------------------
 
-    def launch_dialog(self):
-        """The dialog, and its client area's top-left corner on the primary."""
-        dialog = self.launch("/c")
+    def dialog_client(self):
+        """The client area (x, y, width, height) of the window named 'Quietglass v1.01'."""
 
         def find(node):
-            if node.get("name") == "Quietglass v1.01" and node.get("pid"):
+            if node.get("name") == "Quietglass v1.01" and node.get("visible"):
                 return node
             for child in node.get("nodes", []) + node.get("floating_nodes", []):
                 if found := find(child):
                     return found
             return None
 
-        node = wait_for(lambda: dialog.poll() is None and find(
-            json.loads(self.run_tool(["swaymsg", "-r", "-t", "get_tree"]))), 20)
-        self.assertTrue(node, "no window named 'Quietglass v1.01' appeared")
+        node = find(json.loads(self.run_tool(["swaymsg", "-r", "-t", "get_tree"])))
+        if not node:
+            return None
         rect, inner = node["rect"], node["window_rect"]
-        return dialog, (rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"],
-                        inner["height"])
+        return (rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"], inner["height"])
+
+    def launch_dialog(self):
+        """The dialog, and its client area once sway has placed it (the same twice running)."""
+        dialog = self.launch("/c")
+        seen = []
+
+        def placed():
+            seen.append(self.dialog_client())
+            return dialog.poll() is None and seen[-1] and seen[-2:] == [seen[-1]] * 2
+
+        self.assertTrue(wait_for(placed, 20), "no window named 'Quietglass v1.01' appeared")
+        return dialog, seen[-1]
 
     def test_the_dialog_shows_the_headless_client_area(self):
         capture = headless_capture("800x600", ["/c"])
@@ -410,9 +420,9 @@ class WaylandEndToEnd(unittest.TestCase):
                    if any(capture.at(x, y) != desktop for y in rows)]
         want = capture.crop(columns[0], rows[0], columns[-1] - columns[0] + 1,
                             rows[-1] - rows[0] + 1)
-        dialog, (x, y, width, height) = self.launch_dialog()
+        dialog, (_, _, width, height) = self.launch_dialog()
         self.assertEqual((width, height), (want.width, want.height))
-        client = lambda: self.screenshot(PRIMARY[0]).crop(x, y, width, height)
+        client = lambda: self.screenshot(PRIMARY[0]).crop(*self.dialog_client())
         wait_for(lambda: first_difference(client(), want) is None, 10)
         self.assertIsNone(first_difference(client(), want))
         self.assertIsNone(dialog.poll())
