@@ -41,9 +41,10 @@ struct X11State {
   Display* display = nullptr;
   int screen = 0;
   Window root = 0;
-  Visual* visual = nullptr;
+  Visual* visual = nullptr;  // TrueColor, for every window of the program
   int depth = 0;
-  GC gc = nullptr;                            // one for every window: they share the root's visual
+  Colormap colormap = 0;
+  GC gc = nullptr;                            // one for every window: they share the visual
   std::vector<rt::PixelRect> monitors;        // primary first
   int randrEventBase = -1;                    // -1: no RandR 1.2 changes to follow
   std::vector<Window> fullScreens;            // resized with the desktop
@@ -728,6 +729,29 @@ void PresentPlain(Window window, const rt::PixelRect& area, const rt::Pixel* pix
   XDestroyImage(image);
 }
 
+// Pixels are put as TrueColor: with the default visual where it is one (of any depth), otherwise
+// with a TrueColor visual of 24 or 32 bits of the screen and a colormap of its own. False when
+// the screen has neither, as an 8-bit PseudoColor one may.
+bool ChooseVisual() {
+  X11State& s = S();
+  Visual* standard = DefaultVisual(s.display, s.screen);
+  if (standard->c_class == TrueColor) {
+    s.visual = standard;
+    s.depth = DefaultDepth(s.display, s.screen);
+    s.colormap = DefaultColormap(s.display, s.screen);
+    return true;
+  }
+  for (const int depth : {24, 32}) {
+    XVisualInfo info;
+    if (!XMatchVisualInfo(s.display, s.screen, depth, TrueColor, &info)) continue;
+    s.visual = info.visual;
+    s.depth = depth;
+    s.colormap = XCreateColormap(s.display, s.root, info.visual, AllocNone);
+    return true;
+  }
+  return false;
+}
+
 // ---- The host's entry points -----------------------------------------------------------------
 
 bool Start(int argc, char** argv, std::string& error) {
@@ -761,8 +785,10 @@ bool Start(int argc, char** argv, std::string& error) {
   }
   s.screen = DefaultScreen(s.display);
   s.root = RootWindow(s.display, s.screen);
-  s.visual = DefaultVisual(s.display, s.screen);
-  s.depth = DefaultDepth(s.display, s.screen);
+  if (!ChooseVisual()) {
+    error = "the display offers no TrueColor visual to draw with";
+    return false;
+  }
   s.useShm = XShmQueryExtension(s.display);
   s.monitors = QueryMonitors();
   // Monitors come and go and screens change size while the saver runs.
@@ -838,14 +864,16 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
   const bool fullScreen = spec.kind == WindowKind::FullScreen;
   XSetWindowAttributes attributes{};
   attributes.background_pixel = PixelValue(spec.background);
+  attributes.border_pixel = 0;  // needed, with the colormap, when the visual is not the root's
+  attributes.colormap = s.colormap;
   attributes.override_redirect = fullScreen ? True : False;
   attributes.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |
                           PointerMotionMask | StructureNotifyMask |
                           (fullScreen ? VisibilityChangeMask : 0);
-  const Window xid =
-      XCreateWindow(s.display, s.root, spec.outer.x, spec.outer.y, std::max(1, spec.client.width),
-                    std::max(1, spec.client.height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                    CWBackPixel | CWOverrideRedirect | CWEventMask, &attributes);
+  const Window xid = XCreateWindow(
+      s.display, s.root, spec.outer.x, spec.outer.y, std::max(1, spec.client.width),
+      std::max(1, spec.client.height), 0, s.depth, InputOutput, s.visual,
+      CWBackPixel | CWBorderPixel | CWColormap | CWOverrideRedirect | CWEventMask, &attributes);
   if (xid == 0) return 0;
   XClassHint classHint{const_cast<char*>("quietglass"), const_cast<char*>("Quietglass")};
   XSetClassHint(s.display, xid, &classHint);

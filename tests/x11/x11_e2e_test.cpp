@@ -421,6 +421,66 @@ INSTANTIATE_TEST_SUITE_P(Of, AGrabHeldElsewhere, testing::Values(true, false),
                            return std::string(info.param ? "TheKeyboard" : "ThePointer");
                          });
 
+// A default visual that is not TrueColor: the saver draws with a TrueColor visual of the screen
+// where there is one (a DirectColor default) and says on one line that it cannot draw where there
+// is none (8-bit PseudoColor, whose only TrueColor visual has 8 bits).
+struct VisualCase {
+  const char* name;
+  int depth;
+  std::vector<std::string> extra;
+  bool drawable;
+};
+void PrintTo(const VisualCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ADefaultVisualThatIsNotTrueColor : public X11EndToEnd,
+                                         public testing::WithParamInterface<VisualCase> {};
+
+TEST_P(ADefaultVisualThatIsNotTrueColor, IsNotDrawnWith) {
+  const VisualCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(server.Start(1024, 768, c.extra, c.depth));
+  ASSERT_NO_FATAL_FAILURE(server.Connect());
+  Display* d = server.display;
+  ASSERT_NE(DefaultVisual(d, DefaultScreen(d))->c_class, TrueColor);
+  if (!c.drawable) {
+    Launch(saver, {"/s"});
+    ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s later";
+    EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
+        << "status " << *saver.status;
+    const std::string text = saver.Stderr();
+    std::printf("[ stderr ] %s", text.c_str());
+    EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    return;
+  }
+  const rt::Picture want = HeadlessScreen(0.1);
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  std::string first;
+  long differences = -1;
+  WaitFor(
+      [&] { return (differences = DifferencesOutsideDiskColumn(Screenshot(), want, first)) == 0; },
+      20);
+  EXPECT_EQ(differences, 0) << "the first: " << first;
+  // The pixel values alone look right on any 24-bit visual: the window's class tells.
+  Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  ASSERT_TRUE(XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count));
+  int trueColor = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable)
+      trueColor += a.visual->c_class == TrueColor;
+  }
+  if (children != nullptr) XFree(children);
+  EXPECT_EQ(trueColor, 1) << "the saver's window is not TrueColor";
+}
+
+INSTANTIATE_TEST_SUITE_P(Visuals, ADefaultVisualThatIsNotTrueColor,
+                         testing::Values(VisualCase{"DirectColor", 24, {"-cc", "5"}, true},
+                                         VisualCase{"PseudoColor8Bit", 8, {}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Sleeping between ticks ------------------------------------------------------------
 
 struct ProcessSample {
