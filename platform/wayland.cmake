@@ -26,8 +26,10 @@ foreach(protocol
   get_filename_component(name ${protocol} NAME)
   set(xml ${WAYLAND_PROTOCOLS_DIR}/${protocol}.xml)
   add_custom_command(
-    OUTPUT ${qg_wayland_generated}/${name}-client-protocol.h ${qg_wayland_generated}/${name}-protocol.c
-    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${qg_wayland_generated}/${name}-client-protocol.h
+    OUTPUT ${qg_wayland_generated}/${name}-client-protocol.h
+      ${qg_wayland_generated}/${name}-protocol.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml}
+      ${qg_wayland_generated}/${name}-client-protocol.h
     COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${qg_wayland_generated}/${name}-protocol.c
     DEPENDS ${xml}
     VERBATIM)

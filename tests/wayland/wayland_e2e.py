@@ -101,8 +101,9 @@ def read_png(path):
     raw, stride = zlib.decompress(idat), width * channels
     rows, previous = [], bytearray(stride)
     for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
+        start = y * (stride + 1)
+        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
+        for i in range(stride if kind else 0):
             left = line[i - channels] if i >= channels else 0
             up, corner = previous[i], previous[i - channels] if i >= channels else 0
             if kind == 1:
@@ -114,8 +115,10 @@ def read_png(path):
             elif kind == 4:
                 p = left + up - corner
                 pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
-                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
-        rows.append(bytes(line) if channels == 3 else bytes(b for i, b in enumerate(line) if i % 4 != 3))
+                nearest = left if pa <= pb and pa <= pc else up if pb <= pc else corner
+                line[i] = (line[i] + nearest) & 255
+        rows.append(bytes(line) if channels == 3 else
+                    bytes(b for i, b in enumerate(line) if i % 4 != 3))
         previous = line
     return Picture(width, height, b"".join(rows))
 
@@ -317,7 +320,8 @@ class WaylandEndToEnd(unittest.TestCase):
 
     def test_the_disk_moves_and_the_saver_sleeps_between_ticks(self):
         saver = self.launch_saver()
-        column = lambda: self.screenshot(PRIMARY[0]).crop(DISK_LEFT, 0, DISK_RIGHT - DISK_LEFT, 768).rgb
+        column = lambda: self.screenshot(PRIMARY[0]).crop(DISK_LEFT, 0, DISK_RIGHT - DISK_LEFT,
+                                                          768).rgb
         first = column()
         self.assertTrue(wait_for(lambda: column() != first, 5), "the disk's column never changed")
         # Between ticks it waits on the compositor's socket: sleeping in nearly every sample.
@@ -367,7 +371,8 @@ class WaylandEndToEnd(unittest.TestCase):
         want = headless_capture("1024x768")
         saver = self.launch_saver()
         self.run_tool(["swaymsg", "create_output"])
-        added = wait_for(lambda: [n for n in self.outputs() if n not in (PRIMARY[0], SECOND[0])], 10)
+        added = wait_for(lambda: [n for n in self.outputs()
+                                  if n not in (PRIMARY[0], SECOND[0])], 10)
         self.assertTrue(added, "sway made no third output")
 
         def covered():
