@@ -13,6 +13,7 @@
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -752,10 +753,37 @@ bool ChooseVisual() {
   return false;
 }
 
+// A program started with descriptor 0, 1 or 2 closed would find its pipes or its display
+// connection there, and a line meant for stderr would land on them: /dev/null fills the gaps.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_RDWR);
+}
+
+// A display that takes the connection and never answers would hold the start for ever. The
+// line is made before the alarm is set: the handler may only write and end.
+constexpr unsigned kConnectSeconds = 5;
+char unansweredLine[256];
+std::size_t unansweredLength = 0;
+int unansweredFd = STDERR_FILENO;  // stderr may be caught in a pipe while connecting
+void DisplayDoesNotAnswer(int) {
+  [[maybe_unused]] const ssize_t written = write(unansweredFd, unansweredLine, unansweredLength);
+  _exit(1);
+}
+
+// The server went away or the connection broke: one line and status 1, like a failed start,
+// instead of Xlib's lines and exit.
+int DisplayLost(Display*) {
+  static const char kLine[] = "quietglass: the connection to the display was lost\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(1);
+}
+
 // ---- The host's entry points -----------------------------------------------------------------
 
 bool Start(int argc, char** argv, std::string& error) {
   X11State& s = S();
+  OpenStandardDescriptors();
   for (int i = 1; i < argc; ++i) s.commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
   const std::string name = XDisplayName(nullptr);
   if (name.empty()) {
@@ -764,10 +792,27 @@ bool Start(int argc, char** argv, std::string& error) {
   }
   // Xlib prints a server's refusal on stderr itself; catch it so the reason stays on one line.
   int pipeFds[2];
-  const bool catching = pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0;
-  const int savedStderr = catching ? dup(STDERR_FILENO) : -1;
+  bool catching = pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0;
+  const int savedStderr = catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
+  if (catching && savedStderr < 0) {  // no descriptor left: Xlib's words go where they would
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    catching = false;
+  }
   if (catching) dup2(pipeFds[1], STDERR_FILENO);
+  std::snprintf(unansweredLine, sizeof unansweredLine,
+                "quietglass: display '%s' does not answer within %u seconds\n", name.c_str(),
+                kConnectSeconds);
+  unansweredLength = std::strlen(unansweredLine);
+  unansweredFd = catching ? savedStderr : STDERR_FILENO;
+  struct sigaction onAlarm {
+  }, previousAlarm{};
+  onAlarm.sa_handler = DisplayDoesNotAnswer;
+  sigaction(SIGALRM, &onAlarm, &previousAlarm);
+  alarm(kConnectSeconds);
   s.display = XOpenDisplay(nullptr);
+  alarm(0);
+  sigaction(SIGALRM, &previousAlarm, nullptr);
   std::string told;
   if (catching) {
     dup2(savedStderr, STDERR_FILENO);
@@ -783,6 +828,7 @@ bool Start(int argc, char** argv, std::string& error) {
     error = "cannot open display '" + name + "'" + (told.empty() ? "" : ": " + told);
     return false;
   }
+  XSetIOErrorHandler(DisplayLost);
   s.screen = DefaultScreen(s.display);
   s.root = RootWindow(s.display, s.screen);
   if (!ChooseVisual()) {

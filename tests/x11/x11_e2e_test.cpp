@@ -1,8 +1,12 @@
 // End-to-end tests of the real quietglass executable, each on its own Xvfb: what the saver shows
 // next to the headless host, how input ends it, one copy at a time, failed starts, and sleeping.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -353,6 +357,22 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
   while (access(("/tmp/.X11-unix/X" + std::to_string(unused)).c_str(), F_OK) == 0 ||
          access(("/tmp/.X" + std::to_string(unused) + "-lock").c_str(), F_OK) == 0)
     ++unused;
+  // And one whose socket takes the connection and never answers: listening, never accepting.
+  // Xlib tries the abstract socket of a display number first.
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  int silent = unused;
+  for (bool bound = false; !bound;) {
+    ++silent;
+    const std::string path = "/tmp/.X11-unix/X" + std::to_string(silent);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, path.data(), path.size());
+    bound = access(path.c_str(), F_OK) != 0 &&
+            bind(listener, reinterpret_cast<const sockaddr*>(&address),
+                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())) == 0;
+  }
+  ASSERT_EQ(listen(listener, 4), 0);
 
   struct Case {
     const char* what;
@@ -365,6 +385,7 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
        {"DISPLAY=" + server.name, std::string("XAUTHORITY=") + directory + "/none"},
        {},
        "uthoriz"},
+      {"a server that never answers", {"DISPLAY=:" + std::to_string(silent)}, {}, "answer"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -379,9 +400,41 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
     EXPECT_TRUE(text.ends_with("\n")) << text;
     EXPECT_NE(text.find(c.mentions), std::string::npos) << text;
   }
+  close(listener);
   std::remove((std::string(directory) + "/authority").c_str());
   rmdir(directory);
 }
+
+// The server goes away while the saver runs: one line and status 1. Started with its standard
+// descriptors closed, the saver once ended by SIGPIPE instead, on a pipe left on descriptor 2.
+class TheServerGoingAway : public X11EndToEnd, public testing::WithParamInterface<bool> {};
+
+TEST_P(TheServerGoingAway, EndsTheSaverWithStatus1) {
+  const bool descriptorsClosed = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  if (descriptorsClosed)
+    ASSERT_NO_FATAL_FAILURE(LaunchSaver({"sh", "-c", "exec \"$0\" \"$@\" 0<&- 1>&- 2>&-"}));
+  else
+    ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  XCloseDisplay(server.display);
+  server.display = nullptr;
+  kill(server.process.pid, SIGKILL);
+  ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s after the server went";
+  EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
+      << "status " << *saver.status
+      << (WIFSIGNALED(*saver.status) ? ", signal " + std::to_string(WTERMSIG(*saver.status)) : "");
+  if (!descriptorsClosed) {
+    const std::string text = saver.Stderr();
+    std::printf("[ stderr ] %s", text.c_str());
+    EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Started, TheServerGoingAway, testing::Values(false, true),
+                         [](const auto& info) {
+                           return std::string(info.param ? "WithoutDescriptors" : "Plainly");
+                         });
 
 // Another program keeps the keyboard or the pointer grabbed (here the test's own connection):
 // the saver must not cover a screen it could not be ended on. It gives up after about a second.
