@@ -51,11 +51,13 @@ struct Output {
   int width = 0, height = 0;  // in desktop pixels; 0 until the output has described itself
 };
 
-// A wl_shm buffer in memory of its own.
+// A wl_shm buffer in memory of its own, with room to grow downwards: memory no row has been
+// written to costs nothing.
 struct ShmBuffer {
+  wl_shm_pool* pool = nullptr;
   wl_buffer* buffer = nullptr;
   rt::Pixel* pixels = nullptr;  // XRGB8888 is 0xAARRGGBB with the alpha byte ignored
-  std::size_t bytes = 0;
+  int width = 0, height = 0, capacityRows = 0;
   bool busy = false;                 // the compositor may still read it
   std::vector<rt::PixelRect> stale;  // shown from the other buffer since this one was
 };
@@ -91,19 +93,10 @@ struct Toplevel {
   Layer layer;
 };
 
-// What the runtime presented or filled since the last Flush; written into buffers there, once
-// the area every layer needs is known.
-struct Piece {
-  rt::PixelRect area;
-  rt::Pixel colour = 0;
-  std::vector<rt::Pixel> pixels;  // empty: a fill with `colour`
-};
-
 struct Window {
   WindowSpec spec;
   int titleBar = 0;  // rows of our own title bar above the client area
   std::vector<std::unique_ptr<Toplevel>> toplevels;
-  std::vector<Piece> pieces;
 };
 
 struct WaylandState {
@@ -188,33 +181,45 @@ const wl_buffer_listener kBufferListener = {
     .release = [](void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; },
 };
 
-std::unique_ptr<ShmBuffer> NewBuffer(int width, int height, rt::Pixel colour) {
+// A new wl_buffer of `height` rows over the buffer's memory; rows below the old ones get `colour`.
+void SetHeight(ShmBuffer& buffer, int height, rt::Pixel colour) {
+  if (buffer.buffer != nullptr) wl_buffer_destroy(buffer.buffer);
+  std::fill(buffer.pixels + static_cast<std::size_t>(buffer.width) * buffer.height,
+            buffer.pixels + static_cast<std::size_t>(buffer.width) * height, colour);
+  buffer.height = height;
+  buffer.buffer = wl_shm_pool_create_buffer(buffer.pool, 0, buffer.width, height, buffer.width * 4,
+                                            WL_SHM_FORMAT_XRGB8888);
+  wl_buffer_add_listener(buffer.buffer, &kBufferListener, &buffer);
+  buffer.busy = false;
+}
+
+std::unique_ptr<ShmBuffer> NewBuffer(int width, int height, int capacityRows, rt::Pixel colour) {
   auto buffer = std::make_unique<ShmBuffer>();
-  buffer->bytes = static_cast<std::size_t>(width) * height * sizeof(rt::Pixel);
+  buffer->width = width;
+  buffer->capacityRows = std::max(height, capacityRows);
+  const auto bytes = static_cast<std::size_t>(width) * buffer->capacityRows * sizeof(rt::Pixel);
   const int fd = memfd_create("quietglass", MFD_CLOEXEC);
   void* memory = MAP_FAILED;
-  if (fd >= 0 && ftruncate(fd, static_cast<off_t>(buffer->bytes)) == 0)
-    memory = mmap(nullptr, buffer->bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (fd >= 0 && ftruncate(fd, static_cast<off_t>(bytes)) == 0)
+    memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (memory == MAP_FAILED) {
     std::fprintf(stderr, "quietglass: no memory for a %d x %d picture: %s\n", width, height,
                  std::strerror(errno));
     _exit(1);
   }
   buffer->pixels = static_cast<rt::Pixel*>(memory);
-  std::fill(buffer->pixels, buffer->pixels + buffer->bytes / sizeof(rt::Pixel), colour);
-  wl_shm_pool* pool = wl_shm_create_pool(S().shm, fd, static_cast<std::int32_t>(buffer->bytes));
-  buffer->buffer =
-      wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, WL_SHM_FORMAT_XRGB8888);
-  wl_shm_pool_destroy(pool);  // the buffer keeps the memory
-  close(fd);
-  wl_buffer_add_listener(buffer->buffer, &kBufferListener, buffer.get());
+  buffer->pool = wl_shm_create_pool(S().shm, fd, static_cast<std::int32_t>(bytes));
+  close(fd);  // the pool keeps the memory
+  SetHeight(*buffer, height, colour);
   return buffer;
 }
 
 void DropBuffer(std::unique_ptr<ShmBuffer>& buffer) {
   if (!buffer) return;
   wl_buffer_destroy(buffer->buffer);
-  munmap(buffer->pixels, buffer->bytes);
+  wl_shm_pool_destroy(buffer->pool);
+  munmap(buffer->pixels,
+         static_cast<std::size_t>(buffer->width) * buffer->capacityRows * sizeof(rt::Pixel));
   buffer.reset();
 }
 
@@ -228,9 +233,19 @@ void CopyRect(const Layer& layer, const ShmBuffer& from, ShmBuffer& to, const rt
   }
 }
 
-// Makes the layer's box `box`, keeping what it holds; the rest is `colour` until written.
-void Regrow(Layer& layer, const rt::PixelRect& box, rt::Pixel colour) {
-  auto fresh = NewBuffer(box.width, box.height, colour);
+// Makes the layer's box `box`, keeping what it holds; the rest is `colour` until written. The
+// runtime paints a frame in strips from the top, so a box not yet shown grows downwards in place;
+// `bottom` is as far as it could go.
+void Grow(Layer& layer, const rt::PixelRect& box, int bottom, rt::Pixel colour) {
+  ShmBuffer* only = layer.buffers[1] ? nullptr : layer.buffers[0].get();
+  if (layer.front < 0 && only != nullptr && box.x == layer.box.x && box.y == layer.box.y &&
+      box.width == layer.box.width && box.height <= only->capacityRows) {
+    SetHeight(*only, box.height, colour);
+    layer.box = box;
+    layer.damage.assign(1, box);
+    return;
+  }
+  auto fresh = NewBuffer(box.width, box.height, bottom - box.y, colour);
   if (const int latest = layer.back >= 0 ? layer.back : layer.front; latest >= 0) {
     const ShmBuffer& old = *layer.buffers[latest];
     for (int y = 0; y < layer.box.height; ++y) {
@@ -260,7 +275,7 @@ ShmBuffer& WritableBuffer(Layer& layer) {
   int chosen = free();
   if (chosen < 0 && !layer.buffers[1]) {
     // The compositor holds the one we have (some keep the shown buffer until it is replaced).
-    layer.buffers[1] = NewBuffer(layer.box.width, layer.box.height, 0);
+    layer.buffers[1] = NewBuffer(layer.box.width, layer.box.height, 0, 0);
     layer.buffers[1]->stale.assign(1, layer.box);
     chosen = 1;
   }
@@ -332,38 +347,34 @@ bool CommitLayer(Toplevel& top) {
   return true;
 }
 
-// Writes the window's waiting pieces into the toplevel's layer, growing it to what must be kept.
-void WritePieces(Toplevel& top) {
-  Window& window = *top.window;
-  Layer& layer = top.layer;
-  const rt::PixelRect area = ShownArea(top);
-  rt::PixelRect needed = layer.box;
-  for (const Piece& piece : window.pieces) {
+// Puts `area` (window client pixels) from `pixels`, or `colour` where `pixels` is null, into the
+// layers of the window's toplevels; a layer grows to hold what the band cannot show.
+void Draw(Window& window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride,
+          rt::Pixel colour) {
+  for (const auto& top : window.toplevels) {
+    Layer& layer = top->layer;
+    const rt::PixelRect shown = ShownArea(*top);
+    rt::PixelRect part = rt::Intersect(area, shown);
     // The band's own colour over the band needs no pixels: the surface below shows it.
-    if (piece.pixels.empty() && piece.colour == window.spec.background) continue;
-    needed = rt::Union(needed, rt::Intersect(piece.area, area));
-  }
-  if (needed.empty()) return;
-  if (needed != layer.box) Regrow(layer, needed, window.spec.background);
-  ShmBuffer& buffer = WritableBuffer(layer);
-  for (const Piece& piece : window.pieces) {
-    const rt::PixelRect part = rt::Intersect(rt::Intersect(piece.area, area), layer.box);
+    if (pixels == nullptr && colour == window.spec.background)
+      part = rt::Intersect(part, layer.box);
     if (part.empty()) continue;
+    if (rt::Union(layer.box, part) != layer.box)
+      Grow(layer, rt::Union(layer.box, part), shown.bottom(), window.spec.background);
+    ShmBuffer& buffer = WritableBuffer(layer);
     for (int y = part.y; y < part.bottom(); ++y) {
       rt::Pixel* dst = buffer.pixels + static_cast<std::size_t>(y - layer.box.y) * layer.box.width +
                        (part.x - layer.box.x);
-      if (piece.pixels.empty()) {
-        std::fill(dst, dst + part.width, piece.colour);
+      if (pixels == nullptr) {
+        std::fill(dst, dst + part.width, colour);
       } else {
-        const rt::Pixel* src = piece.pixels.data() +
-                               static_cast<std::size_t>(y - piece.area.y) * piece.area.width +
-                               (part.x - piece.area.x);
+        const rt::Pixel* src =
+            pixels + static_cast<std::ptrdiff_t>(y - area.y) * stride + (part.x - area.x);
         std::copy(src, src + part.width, dst);
       }
     }
     AddRect(layer.damage, part);
   }
-  CommitLayer(top);
 }
 
 // Forgets what the subsurface showed: after the outputs changed, the runtime paints it all anew.
@@ -406,7 +417,7 @@ const xdg_surface_listener kXdgSurfaceListener = {
             // The middle of a 2 x 2 buffer: a scaler that samples past the source's edge (pixman
             // does, leaving the last column black) still finds the band's colour there.
             if (!top.band) {
-              top.band = NewBuffer(2, 2, top.window->spec.background);
+              top.band = NewBuffer(2, 2, 2, top.window->spec.background);
               wp_viewport_set_source(top.viewport, wl_fixed_from_double(0.5),
                                      wl_fixed_from_double(0.5), wl_fixed_from_int(1),
                                      wl_fixed_from_int(1));
@@ -414,7 +425,7 @@ const xdg_surface_listener kXdgSurfaceListener = {
             wp_viewport_set_destination(top.viewport, width, height);
           } else {
             DropBuffer(top.band);  // no viewporter: a band as large as the output
-            top.band = NewBuffer(width, height, top.window->spec.background);
+            top.band = NewBuffer(width, height, height, top.window->spec.background);
           }
           wl_surface_attach(top.surface, top.band->buffer, 0, 0);
           wl_surface_damage(top.surface, 0, 0, width, height);
@@ -538,7 +549,6 @@ void SyncFullScreenWindows() {
                       [&](const auto& t) { return t->outputName == output->name; });
       if (!covered) AddToplevel(*window, output);
     }
-    window->pieces.clear();
     for (const auto& top : window->toplevels) ClearLayer(*top);
   }
   if (any) PostScreenChanged();
@@ -1044,7 +1054,7 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
     }
     const rt::PixelRect box{0, -window.titleBar, std::max(1, spec.client.width),
                             std::max(1, spec.client.height) + window.titleBar};
-    Regrow(top.layer, box, spec.background);
+    Grow(top.layer, box, box.bottom(), spec.background);
     if (window.titleBar > 0) {
       const rt::PixelRect bar{0, -window.titleBar, box.width, window.titleBar};
       rt::Canvas canvas{top.layer.buffers[0]->pixels, box.width, box, bar};
@@ -1060,28 +1070,18 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
 }
 
 void Present(NativeWindow handle, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
-  Window* window = FindWindow(handle);
-  if (window == nullptr || area.empty()) return;
-  Piece piece{area, 0, std::vector<rt::Pixel>(static_cast<std::size_t>(area.width) * area.height)};
-  for (int y = 0; y < area.height; ++y)
-    std::copy(pixels + static_cast<std::ptrdiff_t>(y) * stride,
-              pixels + static_cast<std::ptrdiff_t>(y) * stride + area.width,
-              piece.pixels.begin() + static_cast<std::ptrdiff_t>(y) * area.width);
-  window->pieces.push_back(std::move(piece));
+  if (Window* window = FindWindow(handle); window != nullptr && !area.empty())
+    Draw(*window, area, pixels, stride, 0);
 }
 
 void Fill(NativeWindow handle, const rt::PixelRect& area, rt::Pixel colour) {
-  Window* window = FindWindow(handle);
-  if (window == nullptr || area.empty()) return;
-  window->pieces.push_back({area, colour, {}});
+  if (Window* window = FindWindow(handle); window != nullptr && !area.empty())
+    Draw(*window, area, nullptr, 0, colour);
 }
 
 void Flush() {
-  for (const auto& window : S().windows) {
-    if (window->pieces.empty()) continue;
-    for (const auto& top : window->toplevels) WritePieces(*top);
-    window->pieces.clear();
-  }
+  for (const auto& window : S().windows)
+    for (const auto& top : window->toplevels) CommitLayer(*top);
   FlushConnection();
 }
 
