@@ -348,6 +348,36 @@ void OnAnotherScreen(Event& out, int xRoot, int yRoot) {
   out.y = yRoot;
 }
 
+// A dialog has no minimize button and no taskbar entry, and it holds the single-copy check: once
+// minimized, nothing would bring it back. Some window managers (openbox) minimize any dialog on
+// request all the same, so a dialog the window manager made iconic asks to be shown again: by
+// mapping it (ICCCM) and by asking to be the active window (EWMH), for managers that keep an
+// iconic window mapped.
+void RestoreIfIconic(Window window) {
+  X11State& s = S();
+  const Atom wmState = Intern("WM_STATE");
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  const bool iconic = XGetWindowProperty(s.display, window, wmState, 0, 1, False, wmState, &type,
+                                         &format, &count, &after, &data) == Success &&
+                      format == 32 && count == 1 &&
+                      *reinterpret_cast<const long*>(data) == IconicState;
+  if (data != nullptr) XFree(data);
+  if (!iconic) return;
+  XMapWindow(s.display, window);
+  XEvent request{};
+  request.xclient.type = ClientMessage;
+  request.xclient.window = window;
+  request.xclient.message_type = Intern("_NET_ACTIVE_WINDOW");
+  request.xclient.format = 32;
+  request.xclient.data.l[0] = 1;  // from an application
+  request.xclient.data.l[1] = CurrentTime;
+  XSendEvent(s.display, s.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &request);
+  s.unflushed = true;
+}
+
 // Hands the runtime what an X event means to it; false for events it does not hear of.
 bool Translate(XEvent& xevent) {
   X11State& s = S();
@@ -403,6 +433,10 @@ bool Translate(XEvent& xevent) {
     case MapNotify:
       ReportPointerOnMap(xevent.xmap.window);
       return true;
+    case PropertyNotify:
+      if (xevent.xproperty.atom == Intern("WM_STATE") && xevent.xproperty.state == PropertyNewValue)
+        RestoreIfIconic(xevent.xproperty.window);
+      return false;
     case VisibilityNotify:
       // Only the saver asks for these: another override-redirect window came over it.
       if (xevent.xvisibility.state != VisibilityUnobscured) {
@@ -915,7 +949,7 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
   attributes.override_redirect = fullScreen ? True : False;
   attributes.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |
                           PointerMotionMask | StructureNotifyMask |
-                          (fullScreen ? VisibilityChangeMask : 0);
+                          (fullScreen ? VisibilityChangeMask : PropertyChangeMask);
   const Window xid = XCreateWindow(
       s.display, s.root, spec.outer.x, spec.outer.y, std::max(1, spec.client.width),
       std::max(1, spec.client.height), 0, s.depth, InputOutput, s.visual,

@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -307,6 +309,7 @@ struct PlacementCase {
   const char* name;
   std::vector<std::string> args;
   rt::PixelSize screen;
+  std::vector<rt::PixelRect> monitors = {};  // primary first; none: the whole screen is one
 };
 void PrintTo(const PlacementCase& c, std::ostream* out) {
   *out << c.name;
@@ -317,7 +320,14 @@ class DialogPlacement : public DialogEndToEnd, public testing::WithParamInterfac
 TEST_P(DialogPlacement, CaptionPlaceAndPixelsAsOnTheHeadlessHost) {
   const PlacementCase& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(StartServer(c.screen.width, c.screen.height));
-  const HeadlessDialog want = RunHeadless(c.screen, c.args, pointerX, pointerY);
+  ASSERT_NO_FATAL_FAILURE(SetMonitors(c.monitors));
+  // The dialog places itself on the primary monitor, as on a screen of its own.
+  const rt::PixelRect primary =
+      c.monitors.empty() ? rt::PixelRect{0, 0, c.screen.width, c.screen.height} : c.monitors[0];
+  HeadlessDialog want = RunHeadless({primary.width, primary.height}, c.args, pointerX - primary.x,
+                                    pointerY - primary.y);
+  want.client.x += primary.x;
+  want.client.y += primary.y;
   ASSERT_EQ(want.shots.size(), 1u);
   ASSERT_NO_FATAL_FAILURE(LaunchDialog(c.args));
 
@@ -329,9 +339,10 @@ TEST_P(DialogPlacement, CaptionPlaceAndPixelsAsOnTheHeadlessHost) {
   EXPECT_EQ(dialogRect.width, kClient.width);
   EXPECT_EQ(dialogRect.height, kClient.height);
   constexpr double kTwipsPerPixel = 15;
-  const double freeWidth = (c.screen.width - kClient.width) * kTwipsPerPixel;
-  const double freeHeight = (c.screen.height - kClient.height) * kTwipsPerPixel;
-  const double left = freeWidth / 2 / kTwipsPerPixel, top = freeHeight / 2.5 / kTwipsPerPixel;
+  const double freeWidth = (primary.width - kClient.width) * kTwipsPerPixel;
+  const double freeHeight = (primary.height - kClient.height) * kTwipsPerPixel;
+  const double left = primary.x + freeWidth / 2 / kTwipsPerPixel,
+               top = primary.y + freeHeight / 2.5 / kTwipsPerPixel;
   EXPECT_LE(std::abs(dialogRect.x - left), 0.5) << "left " << dialogRect.x << ", not " << left;
   EXPECT_LE(std::abs(dialogRect.y - top), 0.5) << "top " << dialogRect.y << ", not " << top;
   EXPECT_EQ(dialogRect, want.client) << "the headless host puts it elsewhere";
@@ -507,6 +518,129 @@ TEST_F(DialogEndToEnd, AWindowManagerThatHasGoneDoesNotStopIt) {
   EXPECT_EQ(dialogRect.width, kClient.width);  // no frame was waited for or allowed for
   EXPECT_EQ(dialogRect.height, kClient.height);
   EXPECT_TRUE(program.Running());
+}
+
+// ---- Under a window manager ---------------------------------------------------------------
+
+// A property of 32-bit values as numbers: a list of windows or of atoms.
+std::vector<unsigned long> LongsOf(Display* d, Window window, const char* property, Atom type) {
+  Atom actual;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::vector<unsigned long> values;
+  if (XGetWindowProperty(d, window, XInternAtom(d, property, False), 0, 1024, False, type, &actual,
+                         &format, &count, &after, &data) == Success &&
+      format == 32 && data != nullptr) {
+    const auto* longs = reinterpret_cast<const unsigned long*>(data);
+    values.assign(longs, longs + count);
+  }
+  if (data != nullptr) XFree(data);
+  return values;
+}
+
+// Under openbox (Debian's), a stacking window manager that decorates dialogs: the dialog cannot
+// be maximized, may be moved and closed, keeps its title, comes back when the window manager is
+// asked to minimize it (it has no taskbar entry to come back from), and OK still ends it.
+TEST_F(DialogEndToEnd, UnderOpenboxItCannotBeMaximizedNorStayMinimized) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(1024, 768));
+  Display* d = server.display;
+  const Window root = DefaultRootWindow(d);
+  // A home of its own, removed at the end, for what openbox writes there.
+  struct Home {
+    char path[32] = "/tmp/quietglass-openbox-XXXXXX";
+    bool made = mkdtemp(path) != nullptr;
+    ~Home() {
+      if (made) std::filesystem::remove_all(path);
+    }
+  } home;
+  ASSERT_TRUE(home.made);
+  Child openbox;
+  Spawn(openbox, {"openbox"}, {"DISPLAY=" + server.name, std::string("HOME=") + home.path}, {},
+        true);
+  const bool managing = WaitFor(
+      [&] {
+        return !openbox.Running() ||
+               !LongsOf(d, root, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty();
+      },
+      20);
+  ASSERT_TRUE(managing && openbox.Running())
+      << "openbox did not start (scripts/install-x11-test-deps)";
+
+  Launch(program, {"/c"});
+  std::vector<unsigned long> clients;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        clients = LongsOf(d, root, "_NET_CLIENT_LIST", XA_WINDOW);
+        return !program.Running() || clients.size() == 1;
+      },
+      20));
+  ASSERT_TRUE(program.Running()) << program.Stderr();
+  dialog = clients[0];
+  EXPECT_EQ(Property("_NET_WM_NAME"), kCaption);
+
+  // What openbox allows, as it says.
+  const auto allowed = [&] {
+    std::set<std::string> names;
+    for (const unsigned long atom : LongsOf(d, dialog, "_NET_WM_ALLOWED_ACTIONS", XA_ATOM)) {
+      char* name = XGetAtomName(d, atom);
+      names.insert(name);
+      XFree(name);
+    }
+    return names;
+  };
+  std::set<std::string> actions;
+  WaitFor([&] { return !(actions = allowed()).empty(); }, 10);
+  for (const char* action : {"_NET_WM_ACTION_MOVE", "_NET_WM_ACTION_CLOSE"})
+    EXPECT_TRUE(actions.contains(action)) << action << " is not allowed";
+  for (const char* action :
+       {"_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_RESIZE"})
+    EXPECT_FALSE(actions.contains(action)) << action << " is allowed";
+
+  // Asked to minimize it (ICCCM's WM_CHANGE_STATE, as a keyboard shortcut or a pager sends it),
+  // openbox makes it iconic; the dialog must be back on the screen, not iconic, soon after.
+  const Atom wmState = XInternAtom(d, "WM_STATE", False);
+  const auto state = [&] {
+    const std::vector<unsigned long> values = LongsOf(d, dialog, "WM_STATE", wmState);
+    return values.empty() ? -1L : static_cast<long>(values[0]);
+  };
+  const auto viewable = [&] {
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(d, dialog, &attributes) && attributes.map_state == IsViewable;
+  };
+  ASSERT_TRUE(WaitFor([&] { return state() == NormalState && viewable(); }, 10));
+  XSelectInput(d, dialog, PropertyChangeMask);
+  XSync(d, True);
+  XEvent minimize{};
+  minimize.xclient.type = ClientMessage;
+  minimize.xclient.window = dialog;
+  minimize.xclient.message_type = XInternAtom(d, "WM_CHANGE_STATE", False);
+  minimize.xclient.format = 32;
+  minimize.xclient.data.l[0] = IconicState;
+  XSendEvent(d, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &minimize);
+  XSync(d, False);
+  int stateChanges = 0;
+  const bool back = WaitFor(
+      [&] {
+        while (XPending(d) > 0) {
+          XEvent event;
+          XNextEvent(d, &event);
+          stateChanges += event.type == PropertyNotify && event.xproperty.atom == wmState;
+        }
+        return stateChanges >= 2 && state() == NormalState && viewable();
+      },
+      10);
+  EXPECT_GE(stateChanges, 1) << "openbox did not minimize it";
+  EXPECT_TRUE(back) << "still minimized (WM_STATE " << state() << ")";
+
+  // OK, where the frame put the client area.
+  Window child;
+  ASSERT_TRUE(XTranslateCoordinates(d, dialog, root, 0, 0, &dialogRect.x, &dialogRect.y, &child));
+  const double clicked = Now();
+  ASSERT_NO_FATAL_FAILURE(Perform({MoveTo(dialogRect.x + kOkButton.x + kOkButton.width / 2,
+                                          dialogRect.y + kOkButton.y + kOkButton.height / 2),
+                                   Press(), Release()}));
+  ExpectEndsWithin20Seconds(clicked, "click on OK");
 }
 
 // ---- A second copy -----------------------------------------------------------------------
