@@ -462,11 +462,47 @@ const xdg_toplevel_listener kToplevelListener = {
     .wm_capabilities = nullptr,
 };
 
+// A dialog's buffer: its client area, with our own title bar above it when `titleBar` rows tall.
+// What the client area showed stays; the next commit shows it all.
+void LayOutDialog(Toplevel& top, int titleBar) {
+  Window& window = *top.window;
+  Layer& layer = top.layer;
+  const int width = std::max(1, window.spec.client.width);
+  const int height = std::max(1, window.spec.client.height);
+  xdg_toplevel_set_min_size(top.toplevel, width, height + titleBar);
+  xdg_toplevel_set_max_size(top.toplevel, width, height + titleBar);
+  const rt::PixelRect box{0, -titleBar, width, height + titleBar};
+  auto fresh = NewBuffer(box.width, box.height, box.height, window.spec.background);
+  if (const int latest = layer.back >= 0 ? layer.back : layer.front; latest >= 0)
+    std::copy_n(layer.buffers[latest]->pixels + static_cast<std::size_t>(window.titleBar) * width,
+                static_cast<std::size_t>(width) * height,
+                fresh->pixels + static_cast<std::size_t>(titleBar) * width);
+  if (titleBar > 0) {
+    const rt::PixelRect bar{0, -titleBar, width, titleBar};
+    rt::Canvas canvas{fresh->pixels, width, box, bar};
+    canvas.Fill(bar, kTitleBarColour);
+    const rt::BitmapFont& font = rt::kDialogFont;
+    rt::DrawText(canvas, 5, bar.y + (bar.height - font.lineHeight) / 2, font, window.spec.caption,
+                 kTitleTextColour);
+  }
+  for (auto& buffer : layer.buffers) DropBuffer(buffer);
+  layer.buffers[0] = std::move(fresh);
+  layer.front = -1;
+  layer.back = 0;
+  layer.box = box;
+  layer.damage.assign(1, box);
+  window.titleBar = titleBar;
+}
+
 const zxdg_toplevel_decoration_v1_listener kDecorationListener = {
     .configure =
         [](void* data, zxdg_toplevel_decoration_v1*, std::uint32_t mode) {
-          static_cast<Toplevel*>(data)->serverSideFrame =
-              mode == ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE;
+          auto& top = *static_cast<Toplevel*>(data);
+          top.serverSideFrame = mode == ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE;
+          // The compositor may take its decorations away later (a window rule): ours instead.
+          const int titleBar = top.serverSideFrame ? 0 : kTitleBarHeight;
+          if (!top.layer.box.empty() && titleBar != top.window->titleBar)
+            LayOutDialog(top, titleBar);  // shown by the configure that follows
         },
 };
 
@@ -1043,27 +1079,10 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
   if (wl_display_roundtrip(s.display) < 0) ConnectionLost();
   while (!configured() && Now() < deadline) ReadEvents(deadline - Now(), true);
   if (!FullScreen(window)) {
+    // Our own title bar also where the compositor refused to draw one after all. Shown with the
+    // first Flush, once the runtime has painted the client area.
     Toplevel& top = *window.toplevels.front();
-    // Our own title bar where the compositor refused to draw one after all.
-    if (top.decoration != nullptr && !top.serverSideFrame && window.titleBar == 0) {
-      window.titleBar = kTitleBarHeight;
-      xdg_toplevel_set_min_size(top.toplevel, spec.client.width,
-                                spec.client.height + window.titleBar);
-      xdg_toplevel_set_max_size(top.toplevel, spec.client.width,
-                                spec.client.height + window.titleBar);
-    }
-    const rt::PixelRect box{0, -window.titleBar, std::max(1, spec.client.width),
-                            std::max(1, spec.client.height) + window.titleBar};
-    Grow(top.layer, box, box.bottom(), spec.background);
-    if (window.titleBar > 0) {
-      const rt::PixelRect bar{0, -window.titleBar, box.width, window.titleBar};
-      rt::Canvas canvas{top.layer.buffers[0]->pixels, box.width, box, bar};
-      canvas.Fill(bar, kTitleBarColour);
-      const rt::BitmapFont& font = rt::kDialogFont;
-      rt::DrawText(canvas, 5, bar.y + (bar.height - font.lineHeight) / 2, font, spec.caption,
-                   kTitleTextColour);
-    }
-    // Shown with the first Flush, once the runtime has painted the client area.
+    LayOutDialog(top, top.decoration != nullptr && top.serverSideFrame ? 0 : kTitleBarHeight);
   }
   FlushConnection();
   return handle;

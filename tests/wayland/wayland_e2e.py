@@ -34,6 +34,8 @@ DISK_LEFT, DISK_RIGHT = 112 + 570, 112 + 704
 # The dialog's OK button in its client area, from its layout in twips (15 to a pixel).
 OK_CENTRE = (2160 // 15 + 73 // 2, 3840 // 15 + 25 // 2)
 KEYSYM_ALT_L, KEYSYM_O = 0xFFE9, 0x6F
+# The title bar the dialog draws itself where the compositor draws none.
+TITLE_BAR, TITLE_BAR_COLOUR = 22, bytes([0, 0, 0x80])
 
 
 def wait_for(condition, seconds):
@@ -130,6 +132,15 @@ def headless_capture(screen, args=()):
         command = [CAPTURE, "--screen", screen, "--ticks", "0", "--out", out]
         subprocess.run(command + (["--", *args] if args else []), check=True)
         return read_png(out)
+
+
+def headless_dialog_client():
+    """The dialog's client area as the headless host shows it (only that, on a teal desktop)."""
+    capture = headless_capture("800x600", ["/c"])
+    desktop = capture.at(0, 0)
+    rows = [y for y in range(capture.height) if capture.row(y) != desktop * capture.width]
+    columns = [x for x in range(capture.width) if any(capture.at(x, y) != desktop for y in rows)]
+    return capture.crop(columns[0], rows[0], columns[-1] - columns[0] + 1, rows[-1] - rows[0] + 1)
 
 
 def first_difference(shot, want, skip=lambda x: False):
@@ -417,20 +428,35 @@ class WaylandEndToEnd(unittest.TestCase):
         return dialog, seen[-1]
 
     def test_the_dialog_shows_the_headless_client_area(self):
-        capture = headless_capture("800x600", ["/c"])
-        # The headless host draws only the client area on its teal desktop.
-        desktop = capture.at(0, 0)
-        rows = [y for y in range(capture.height) if capture.row(y) != desktop * capture.width]
-        columns = [x for x in range(capture.width)
-                   if any(capture.at(x, y) != desktop for y in rows)]
-        want = capture.crop(columns[0], rows[0], columns[-1] - columns[0] + 1,
-                            rows[-1] - rows[0] + 1)
+        want = headless_dialog_client()
         dialog, (_, _, width, height) = self.launch_dialog()
         self.assertEqual((width, height), (want.width, want.height))
         client = lambda: self.screenshot(PRIMARY[0]).crop(*self.dialog_client())
         wait_for(lambda: first_difference(client(), want) is None, 10)
         self.assertIsNone(first_difference(client(), want))
         self.assertIsNone(dialog.poll())
+
+    def test_the_dialog_draws_its_own_title_bar_where_the_compositor_draws_none(self):
+        want = headless_dialog_client()
+        self.start_vnc()
+        dialog, _ = self.launch_dialog()
+        self.run_tool(["swaymsg", "[app_id=quietglass] border csd"])  # sway's frame goes
+
+        def surface():
+            place = self.dialog_client()
+            return place and place[3] == want.height + TITLE_BAR and place
+
+        place = wait_for(surface, 10)
+        self.assertTrue(place, "the dialog did not grow by its own title bar")
+        x, y, width, height = place
+        shown = lambda: self.screenshot(PRIMARY[0]).crop(x, y, width, height)
+        client = lambda: shown().crop(0, TITLE_BAR, width, want.height)
+        wait_for(lambda: first_difference(client(), want) is None, 10)
+        self.assertIsNone(first_difference(client(), want))
+        self.assertEqual(shown().at(0, 0), TITLE_BAR_COLOUR)
+        # The pointer's place in the client area leaves the title bar out.
+        self.vnc.click(x + OK_CENTRE[0], y + TITLE_BAR + OK_CENTRE[1])
+        self.ended_with_status_0(dialog)
 
     def test_ok_ends_the_dialog_by_click_and_by_alt_o(self):
         self.start_vnc()
