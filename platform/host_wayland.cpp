@@ -1,7 +1,7 @@
 // The Wayland host: xdg-shell toplevels, input translated to the runtime's events, pixels in
 // wl_shm buffers. Layout, painting and timers stay in the runtime.
 //
-// The saver is one full-screen toplevel per output. Each shows a 1 x 1 buffer of the band colour
+// The saver is one full-screen toplevel per output. Each shows the band colour from a 2 x 2 buffer
 // that wp_viewporter stretches over the output, and whatever the runtime presents goes into a
 // subsurface only as large as the presented area, so no buffer is ever the size of the screen.
 #include <fcntl.h>
