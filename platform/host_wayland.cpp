@@ -973,6 +973,15 @@ void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
 bool Start(int argc, char** argv, std::string& error) {
   WaylandState& s = S();
   for (int i = 1; i < argc; ++i) s.commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+  // xscreensaver's display modes draw into an X window it names: that is the X11 host's work.
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--root" || arg == "-root" || arg == "--window-id" || arg == "-window-id") {
+      error = "an X11 display mode (" + std::string(arg) + ") is not drawn on Wayland";
+      s = WaylandState{};
+      return false;
+    }
+  }
   const char* named = std::getenv("WAYLAND_DISPLAY");
   const bool socketGiven = std::getenv("WAYLAND_SOCKET") != nullptr;
   if ((named == nullptr || *named == '\0') && !socketGiven &&
