@@ -101,7 +101,24 @@ struct Host {
   void (*Wait)(double timeoutSeconds);
 };
 
-// Each host file defines one of these tables.
+// Each host file defines one of these tables, at its end, from its entry points (which it
+// keeps in an unnamed namespace inside `host`): QG_HOST_TABLE(kX11Host, "x11");
+#define QG_HOST_TABLE(table, name)                        \
+  const host::Host host::table = {name,                   \
+                                  Start,                  \
+                                  CommandLineText,        \
+                                  AnotherInstanceRunning, \
+                                  EndProcess,             \
+                                  Monitors,               \
+                                  MonotonicSeconds,       \
+                                  ClockSeconds,           \
+                                  MoveCursor,             \
+                                  FrameFor,               \
+                                  CreateWindow,           \
+                                  Present,                \
+                                  Fill,                   \
+                                  Flush,                  \
+                                  Wait}
 extern const Host kHeadlessHost, kX11Host, kWaylandHost, kWin32Host;
 // The hosts an executable was linked with, in the order they are tried; null-terminated
 // (platform/linked_hosts.cpp).

@@ -167,101 +167,6 @@ void Draw(host::NativeWindow id, const rt::PixelRect& area, const rt::Pixel* pix
   }
 }
 
-// ---- The host's entry points -----------------------------------------------------------------
-
-bool Start(int, char**, std::string&) {
-  return true;
-}
-
-std::string CommandLineText() {
-  return S().config.commandLine;
-}
-
-bool AnotherInstanceRunning() {
-  return S().config.anotherInstance;
-}
-
-void EndProcess(int status) {
-  S().result.exitStatus = status;
-  throw EndedSignal{};
-}
-
-std::vector<rt::PixelRect> Monitors() {
-  return S().config.monitors;
-}
-
-double MonotonicSeconds() {
-  return static_cast<double>(S().nowMicros) / 1e6;
-}
-
-double ClockSeconds() {
-  const double t = std::fmod(S().config.clockStart + S().clockOffset + MonotonicSeconds(), 86400.0);
-  return t < 0 ? t + 86400.0 : t;
-}
-
-void MoveCursor(int x, int y) {
-  S().result.cursorCalls.emplace_back(x, y);
-  MovePointer(x, y);
-}
-
-host::FrameExtents FrameFor(const host::WindowSpec& spec) {
-  return spec.kind == host::WindowKind::FullScreen ? host::FrameExtents{} : S().config.dialogFrame;
-}
-
-host::NativeWindow CreateWindow(const host::WindowSpec& spec) {
-  HeadlessState& s = S();
-  rt::PixelRect client = s.screenRect;
-  if (spec.kind == host::WindowKind::Dialog) {
-    const host::FrameExtents frame = FrameFor(spec);
-    client = {spec.outer.x + frame.left, spec.outer.y + frame.top, spec.client.width,
-              spec.client.height};
-  }
-  s.windows.push_back({spec, client});
-  s.result.windows.push_back({spec, client, Now()});
-  const host::NativeWindow id = s.windows.size();
-  Draw(id, {0, 0, client.width, client.height}, nullptr, 0, spec.background);
-  s.paintLog.clear();
-  // A window system reports the pointer once to a window that appears under it.
-  if (WindowAt(s.pointerX, s.pointerY) == id) PointerEvent(host::EventType::MouseMove, 0);
-  return id;
-}
-
-void Present(host::NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels,
-             int stride) {
-  Draw(window, area, pixels, stride, 0);
-}
-
-void Fill(host::NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
-  Draw(window, area, nullptr, 0, colour);
-}
-
-void Flush() {}
-
-// Advances the virtual clock to the next scripted input or the deadline, whichever is first.
-void Wait(double timeoutSeconds) {
-  HeadlessState& s = S();
-  const std::int64_t deadline =
-      timeoutSeconds < 0 ? INT64_MAX
-                         : s.nowMicros + std::max<std::int64_t>(0, Micros(timeoutSeconds));
-  if (s.nextInput < s.script.size()) {
-    const std::int64_t at = std::max(s.nowMicros, Micros(s.script[s.nextInput].at));
-    if (at <= deadline && at <= s.stopMicros) {
-      s.nowMicros = at;
-      // Every input due at this moment, as a window system delivers what piled up.
-      while (s.nextInput < s.script.size() && Micros(s.script[s.nextInput].at) <= s.nowMicros) {
-        Input input = std::move(s.script[s.nextInput++]);
-        Apply(input);
-      }
-      return;
-    }
-  }
-  if (deadline > s.stopMicros) {
-    s.nowMicros = s.stopMicros;
-    throw StoppedSignal{};
-  }
-  s.nowMicros = std::max(s.nowMicros, deadline);
-}
-
 }  // namespace
 
 Input MoveAt(double at, int x, int y) {
@@ -364,20 +269,106 @@ double Now() {
 
 }  // namespace headless
 
-const host::Host host::kHeadlessHost = {
-    "headless",
-    headless::Start,
-    headless::CommandLineText,
-    headless::AnotherInstanceRunning,
-    headless::EndProcess,
-    headless::Monitors,
-    headless::MonotonicSeconds,
-    headless::ClockSeconds,
-    headless::MoveCursor,
-    headless::FrameFor,
-    headless::CreateWindow,
-    headless::Present,
-    headless::Fill,
-    headless::Flush,
-    headless::Wait,
-};
+namespace host {
+namespace {
+
+using namespace headless;
+
+// ---- The host's entry points -----------------------------------------------------------------
+
+bool Start(int, char**, std::string&) {
+  return true;
+}
+
+std::string CommandLineText() {
+  return S().config.commandLine;
+}
+
+bool AnotherInstanceRunning() {
+  return S().config.anotherInstance;
+}
+
+void EndProcess(int status) {
+  S().result.exitStatus = status;
+  throw EndedSignal{};
+}
+
+std::vector<rt::PixelRect> Monitors() {
+  return S().config.monitors;
+}
+
+double MonotonicSeconds() {
+  return static_cast<double>(S().nowMicros) / 1e6;
+}
+
+double ClockSeconds() {
+  const double t = std::fmod(S().config.clockStart + S().clockOffset + MonotonicSeconds(), 86400.0);
+  return t < 0 ? t + 86400.0 : t;
+}
+
+void MoveCursor(int x, int y) {
+  S().result.cursorCalls.emplace_back(x, y);
+  MovePointer(x, y);
+}
+
+FrameExtents FrameFor(const WindowSpec& spec) {
+  return spec.kind == WindowKind::FullScreen ? FrameExtents{} : S().config.dialogFrame;
+}
+
+NativeWindow CreateWindow(const WindowSpec& spec) {
+  HeadlessState& s = S();
+  rt::PixelRect client = s.screenRect;
+  if (spec.kind == WindowKind::Dialog) {
+    const FrameExtents frame = FrameFor(spec);
+    client = {spec.outer.x + frame.left, spec.outer.y + frame.top, spec.client.width,
+              spec.client.height};
+  }
+  s.windows.push_back({spec, client});
+  s.result.windows.push_back({spec, client, Now()});
+  const NativeWindow id = s.windows.size();
+  Draw(id, {0, 0, client.width, client.height}, nullptr, 0, spec.background);
+  s.paintLog.clear();
+  // A window system reports the pointer once to a window that appears under it.
+  if (WindowAt(s.pointerX, s.pointerY) == id) PointerEvent(EventType::MouseMove, 0);
+  return id;
+}
+
+void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  Draw(window, area, pixels, stride, 0);
+}
+
+void Fill(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
+  Draw(window, area, nullptr, 0, colour);
+}
+
+void Flush() {}
+
+// Advances the virtual clock to the next scripted input or the deadline, whichever is first.
+void Wait(double timeoutSeconds) {
+  HeadlessState& s = S();
+  const std::int64_t deadline =
+      timeoutSeconds < 0 ? INT64_MAX
+                         : s.nowMicros + std::max<std::int64_t>(0, Micros(timeoutSeconds));
+  if (s.nextInput < s.script.size()) {
+    const std::int64_t at = std::max(s.nowMicros, Micros(s.script[s.nextInput].at));
+    if (at <= deadline && at <= s.stopMicros) {
+      s.nowMicros = at;
+      // Every input due at this moment, as a window system delivers what piled up.
+      while (s.nextInput < s.script.size() && Micros(s.script[s.nextInput].at) <= s.nowMicros) {
+        Input input = std::move(s.script[s.nextInput++]);
+        Apply(input);
+      }
+      return;
+    }
+  }
+  if (deadline > s.stopMicros) {
+    s.nowMicros = s.stopMicros;
+    throw StoppedSignal{};
+  }
+  s.nowMicros = std::max(s.nowMicros, deadline);
+}
+
+}  // namespace
+}  // namespace host
+
+QG_HOST_TABLE(kHeadlessHost, "headless");

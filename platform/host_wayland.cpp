@@ -1120,10 +1120,4 @@ void Wait(double timeoutSeconds) {
 }  // namespace
 }  // namespace host
 
-// clang-format off
-const host::Host host::kWaylandHost = {
-    "wayland",        Start,        CommandLineText, AnotherInstanceRunning, EndProcess, Monitors,
-    MonotonicSeconds, ClockSeconds, MoveCursor,      FrameFor,               CreateWindow, Present,
-    Fill,             Flush,        Wait,
-};
-// clang-format on
+QG_HOST_TABLE(kWaylandHost, "wayland");
