@@ -30,6 +30,7 @@
 #include "platform/canvas.h"
 #include "platform/font.h"
 #include "platform/host.h"
+#include "platform/posix.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -139,12 +140,6 @@ void Post(const Event& event) {
   std::fprintf(stderr, "quietglass: lost the Wayland compositor: %s\n",
                std::strerror(wl_display_get_error(S().display)));
   _exit(1);
-}
-
-double Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 void AddRect(std::vector<rt::PixelRect>& rects, const rt::PixelRect& rect) {
@@ -941,7 +936,7 @@ void FlushConnection() {
 // `anyEvent`, until any arrives) or `timeoutSeconds` pass (negative: for ever; 0: only looks).
 void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
   WaylandState& s = S();
-  const double deadline = Now() + std::max(0.0, timeoutSeconds);
+  const double deadline = posix::MonotonicSeconds() + std::max(0.0, timeoutSeconds);
   const unsigned long posted = s.posted;
   for (;;) {
     // Events libwayland has read already come first; the socket is read only when poll says so.
@@ -952,7 +947,8 @@ void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
       return;
     }
     FlushConnection();
-    const double left = timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - Now());
+    const double left =
+        timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - posix::MonotonicSeconds());
     // Rounded up: waking a little early would only spin until the deadline.
     pollfd fd{wl_display_get_fd(s.display), POLLIN, 0};
     const bool readable =
@@ -963,7 +959,8 @@ void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
       wl_display_cancel_read(s.display);
     }
     if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
-    if (s.posted != posted || (anyEvent && readable) || (timeoutSeconds >= 0 && Now() >= deadline))
+    if (s.posted != posted || (anyEvent && readable) ||
+        (timeoutSeconds >= 0 && posix::MonotonicSeconds() >= deadline))
       return;
   }
 }
@@ -972,7 +969,7 @@ void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
 
 bool Start(int argc, char** argv, std::string& error) {
   WaylandState& s = S();
-  for (int i = 1; i < argc; ++i) s.commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+  s.commandLine = posix::JoinArguments(argc, argv);
   // xscreensaver's display modes draw into an X window it names: that is the X11 host's work.
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -1044,16 +1041,11 @@ std::vector<rt::PixelRect> Monitors() {
 }
 
 double MonotonicSeconds() {
-  return Now();
+  return posix::MonotonicSeconds();
 }
 
 double ClockSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
-         static_cast<double>(now.tv_nsec) / 1e9;
+  return posix::LocalSecondsSinceMidnight();
 }
 
 void MoveCursor(int, int) {
@@ -1080,13 +1072,14 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
     AddToplevel(window, nullptr);
   }
   // The first configure comes in answer to the first commit; buffers may be attached after it.
-  const double deadline = Now() + 5;
+  const double deadline = posix::MonotonicSeconds() + 5;
   const auto configured = [&] {
     return std::all_of(window.toplevels.begin(), window.toplevels.end(),
                        [](const auto& top) { return top->configured; });
   };
   if (wl_display_roundtrip(s.display) < 0) ConnectionLost();
-  while (!configured() && Now() < deadline) ReadEvents(deadline - Now(), true);
+  while (!configured() && posix::MonotonicSeconds() < deadline)
+    ReadEvents(deadline - posix::MonotonicSeconds(), true);
   if (!FullScreen(window)) {
     // Our own title bar also where the compositor refused to draw one after all. Shown with the
     // first Flush, once the runtime has painted the client area.
