@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 # End to end under Wine on a 1024x768 Xvfb screen: the saver shows the same pixels as the
 # headless capture, ends on a key or on pointer movement, refuses a second copy, ignores /p and
-# shows the dialog for /c. Prints the start-up times of the Wine and (when given) X11 builds.
+# shows the dialog for /c. Then on a 2048x768 screen split into two monitors: the saver covers
+# both, the artwork on the primary; and with no active monitor it ends at once.
+# Prints the start-up times of the Wine and (when given) X11 builds.
 #   wine_e2e.py --scr Quietglass.scr --capture quietglass-capture [--x11 quietglass]
 import argparse
 import os
@@ -14,6 +16,8 @@ import time
 import zlib
 
 SCREEN = (1024, 768)
+TWO_MONITORS = (2048, 768)  # two of SCREEN side by side, the primary on the left
+BAND = bytes([0x31, 0x00, 0x31])  # the saver's purple around the artwork
 MAX_SCR_BYTES = 2 * 1024 * 1024
 DIALOG_TITLE = "Quietglass v1.01"
 DIALOG_CLIENT = (225, 289)  # 3375 x 4335 twips
@@ -162,19 +166,26 @@ class Session:
     def __init__(self, workdir):
         self.workdir = workdir
         self.processes = []
-        with open(os.path.join(workdir, "xvfb.log"), "w") as log:
+        self.xvfb = None
+        self.env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=os.path.join(workdir, "prefix"),
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.log = open(os.path.join(workdir, "wine.log"), "w")
+        self.new_screen(SCREEN)
+
+    def new_screen(self, size):
+        """Ends everything on the current screen, Wine's server included (its desktop process
+        knows the monitors it started with), and starts a fresh Xvfb of `size`."""
+        self.end_processes()
+        with open(os.path.join(self.workdir, "xvfb.log"), "a") as log:
             self.xvfb = subprocess.Popen(
-                [os.path.join(SOURCE_ROOT, "scripts", "xvfb"), f"{SCREEN[0]}x{SCREEN[1]}"],
+                [os.path.join(SOURCE_ROOT, "scripts", "xvfb"), f"{size[0]}x{size[1]}"],
                 stdout=subprocess.PIPE, stderr=log, text=True)
         display = self.xvfb.stdout.readline().strip()
         self.xvfb.stdout.close()
         if not display:
             raise RuntimeError("Xvfb did not start (see xvfb.log)")
-        self.env = dict(os.environ, DISPLAY=f":{display}", WINEDEBUG="-all",
-                        WINEPREFIX=os.path.join(workdir, "prefix"),
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.log = open(os.path.join(workdir, "wine.log"), "w")
+        self.env["DISPLAY"] = f":{display}"
 
     def run(self, command, timeout):
         return subprocess.run(command, env=self.env, stdout=self.log, stderr=self.log,
@@ -189,24 +200,31 @@ class Session:
         result = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=30)
         return " ".join(result.stdout.split()) if result.returncode == 0 else ""
 
-    def screenshot(self):
+    def screenshot(self, whole=False):
         data = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
                               timeout=30, check=True).stdout
-        return parse_xwd_rgb(data)[2]
+        picture = parse_xwd_rgb(data)
+        return picture if whole else picture[2]
 
     def visible_windows(self, *search):
         ids = self.output(["xdotool", "search", "--onlyvisible", *search])
         return ids.split() if ids else []
 
-    def close(self):
+    def end_processes(self):
         for process in self.processes:
             if process.poll() is None:
                 process.kill()
                 process.wait()
-        if os.path.isdir(self.env["WINEPREFIX"]):
+        self.processes = []
+        if os.path.isdir(self.env["WINEPREFIX"]) and self.xvfb:
             subprocess.run(["wineserver", "-k"], env=self.env, stdout=self.log, stderr=self.log)
-        self.xvfb.kill()
-        self.xvfb.wait()
+        if self.xvfb:
+            self.xvfb.kill()
+            self.xvfb.wait()
+            self.xvfb = None
+
+    def close(self):
+        self.end_processes()
         self.log.close()
 
 
@@ -395,6 +413,60 @@ def check_dialog(session, results, scr, expected_dialog):
                   f"exit status {dialog.poll()}")
 
 
+def use_xrandr(session, yes_or_no):
+    """Sets whether Wine's X11 driver reads RandR, and waits until Wine's server has ended: the
+    desktop process that `reg` brings up read the setting before it was changed."""
+    session.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseXRandR", "/t",
+                 "REG_SZ", "/d", yes_or_no, "/f"], 60)
+    session.run(["wineserver", "-w"], 60)
+
+
+def check_two_monitors(session, results, scr, frames, box):
+    """Two monitors side by side. Wine's X11 driver reads RandR's outputs, not its monitors; told
+    not to use RandR, it takes the monitors from Xinerama, which the server fills from them."""
+    if not results.check("xrandr is there to set monitors", shutil.which("xrandr") is not None,
+                         "install x11-xserver-utils"):
+        return
+    session.new_screen(TWO_MONITORS)
+    for monitor in ("*LEFT 1024/271x768/203+0+0 screen", "RIGHT 1024/271x768/203+1024+0 none"):
+        session.run(["xrandr", "--setmonitor", *monitor.split()], 30)
+    use_xrandr(session, "N")
+    saver = session.start(["wine", scr, "/s"])
+
+    def covered():
+        width, height, rgb = session.screenshot(whole=True)
+        row = width * 3
+        left = b"".join(rgb[y * row : y * row + SCREEN[0] * 3] for y in range(height))
+        right = b"".join(rgb[y * row + SCREEN[0] * 3 : (y + 1) * row] for y in range(height))
+        return (width, height) == TWO_MONITORS and right == BAND * (len(right) // 3) and \
+            outside_matches(left, frames[0], SCREEN[0], SCREEN[1], box)
+
+    shown = wait_until(lambda: covered() or saver.poll() is not None, FIRST_FRAME_SECONDS, 0.1)
+    results.check("two monitors: the artwork on the primary as on a screen of its own, the other "
+                  "all band colour", shown and saver.poll() is None,
+                  f"exit status {saver.poll()}" if saver.poll() is not None else "")
+    session.run(["xdotool", "key", "space"], 30)
+    results.check("two monitors: a key ends the saver", ended(saver, EXIT_SECONDS),
+                  f"exit status {saver.poll()}")
+
+    # With RandR in use again and the only output switched off, Wine has no monitor to offer:
+    # a saver that could not be seen, nor ended, must not run.
+    session.new_screen(TWO_MONITORS)
+    use_xrandr(session, "Y")
+    session.run(["xrandr", "--output", "screen", "--off", "--fb",
+                 f"{TWO_MONITORS[0]}x{TWO_MONITORS[1]}"], 30)
+    saver = session.start(["wine", scr, "/s"])
+    seen = []
+
+    def done():
+        seen.extend(session.visible_windows("--classname", "quietglass.scr"))
+        return saver.poll() is not None
+
+    results.check("no active monitor: /s ends at once with status 1, without a window",
+                  wait_until(done, EXIT_SECONDS, 0.05) and saver.poll() == 1 and not seen,
+                  f"exit status {saver.poll()}, windows seen: {sorted(set(seen)) or 'none'}")
+
+
 def measure_x11(session, x11, frames, box, times):
     linked = subprocess.run(["ldd", x11], capture_output=True, text=True).stdout
     if "libX11" not in linked:
@@ -445,6 +517,7 @@ def main():
             check()
         if args.x11:
             measure_x11(session, args.x11, frames, box, times)
+        check_two_monitors(session, results, args.scr, frames, box)
     finally:
         if session:
             session.close()
