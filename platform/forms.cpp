@@ -121,7 +121,8 @@ host::WindowSpec FormAccess::Spec(const Form& form) {
   }
   spec.client = {TwipsToPixels(form.ClientWidth), TwipsToPixels(form.ClientHeight)};
   const host::FrameExtents frame = Host().FrameFor(spec);
-  spec.outer = {TwipsToPixels(form.left_), TwipsToPixels(form.top_),
+  const PixelRect primary = CurrentDesktop().primary;
+  spec.outer = {primary.x + TwipsToPixels(form.left_), primary.y + TwipsToPixels(form.top_),
                 spec.client.width + frame.left + frame.right,
                 spec.client.height + frame.top + frame.bottom};
   return spec;

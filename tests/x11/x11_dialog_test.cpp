@@ -356,7 +356,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(PlacementCase{"NoArgument", {}, {1024, 768}},
                     // Free space of whole pixels in both directions: (400, 190) exactly.
                     PlacementCase{"Colon1234", {"/c:1234"}, {1025, 764}},
-                    PlacementCase{"UpperCase", {"/C"}, {800, 600}}),
+                    PlacementCase{"UpperCase", {"/C"}, {800, 600}},
+                    // Two monitors, the primary on the right and lower: (2767.5, 436.4).
+                    PlacementCase{"OnThePrimaryOfTwo",
+                                  {"/c"},
+                                  {3840, 1200},
+                                  {{1920, 120, 1920, 1080}, {0, 0, 1920, 1200}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Input that ends it and input that doesn't -------------------------------------------
