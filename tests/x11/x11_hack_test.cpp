@@ -78,58 +78,68 @@ TEST_F(X11DisplayMode, DrawsTheSaverIntoXscreensaversWindowAndLeavesTheInputAlon
   ExpectEndedWithStatus0(saver);
 }
 
-// The preview's rule: the 1920 x 1080 screen fits a 400 x 300 window as 400 x 225 from row 37,
-// each window pixel showing the screen pixel nearest its centre, the rows above and below
-// repeating the screen's edge.
-constexpr int kScreenWidth = 1920, kScreenHeight = 1080, kPreviewWidth = 400, kPreviewHeight = 300,
-              kShownHeight = 225, kShownTop = 37;
+// A preview shows the 1920 x 1080 screen fitted into its window, each window pixel showing the
+// screen pixel nearest its centre; the pixels beside the picture repeat the screen's edge.
+constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
+struct Preview {
+  int width, height;
+  rt::PixelRect shown;  // where the screen's picture lies in the window
+} constexpr kPreviews[] = {
+    {400, 300, {0, 37, 400, 225}},  // as the settings' preview: bands above and below
+    {500, 200, {72, 0, 356, 200}},  // made wider: bands left and right
+};
 
-int PreviewColumnSource(int x) {
-  return (2 * x + 1) * kScreenWidth / (2 * kPreviewWidth);
-}
-int PreviewRowSource(int y) {
-  const int t = y - kShownTop;
+int SourceOf(int pixel, int shownFrom, int shownLength, int sourceLength) {
+  const int t = pixel - shownFrom;
   if (t < 0) return 0;
-  if (t >= kShownHeight) return kScreenHeight - 1;
-  return (2 * t + 1) * kScreenHeight / (2 * kShownHeight);
+  if (t >= shownLength) return sourceLength - 1;
+  return (2 * t + 1) * sourceLength / (2 * shownLength);
 }
 
 TEST_F(X11DisplayMode, APreviewShowsTheWholeScreenScaledDownUntilItsWindowGoes) {
   ASSERT_NO_FATAL_FAILURE(StartServer(kScreenWidth, kScreenHeight));
   Display* d = server.display;
   // A 32-bit window on a 24-bit screen: the pictures must take the window's depth.
-  const Window target = MakeTargetWindow(d, {50, 60, kPreviewWidth, kPreviewHeight}, /*depth=*/32);
+  const Preview& initial = kPreviews[0];
+  const Window target = MakeTargetWindow(d, {50, 60, initial.width, initial.height}, 32);
   ASSERT_NE(target, 0u) << "Xvfb offers no 32-bit visual";
-
   const rt::Picture screen = HeadlessSaver(kScreenWidth, kScreenHeight);
-  rt::Picture want{kPreviewWidth, kPreviewHeight, {}};
-  std::vector<bool> besideDisk;
   const DiskColumns disk(kScreenWidth);
-  for (int y = 0; y < kPreviewHeight; ++y)
-    for (int x = 0; x < kPreviewWidth; ++x) {
-      want.pixels.push_back(screen.at(PreviewColumnSource(x), PreviewRowSource(y)));
-      besideDisk.push_back(!disk.contains(PreviewColumnSource(x)));
-    }
 
   ASSERT_NO_FATAL_FAILURE(LaunchMode(saver, {"--root", "--window-id", Hex(target)}));
-  long differences = -1;
-  std::string first;
-  WaitFor(
-      [&] {
-        const rt::Picture shot = WindowImage(d, target, kPreviewWidth, kPreviewHeight);
-        differences = 0;
-        for (std::size_t i = 0; i < want.pixels.size(); ++i)
-          if (besideDisk[i] && (shot.pixels.empty() || shot.pixels[i] != want.pixels[i])) {
-            if (differences++ == 0)
-              first = "(" + std::to_string(i % kPreviewWidth) + ", " +
-                      std::to_string(i / kPreviewWidth) + ")";
-          }
-        return differences == 0 || !saver.Running();
-      },
-      20);
-  EXPECT_EQ(differences, 0) << "first at " << first << "; "
-                            << (saver.Running() ? "" : saver.Stderr());
-  ASSERT_TRUE(saver.Running());
+  for (const Preview& preview : kPreviews) {
+    SCOPED_TRACE(std::to_string(preview.width) + " x " + std::to_string(preview.height));
+    if (&preview != &initial) {
+      XResizeWindow(d, target, preview.width, preview.height);
+      XSync(d, False);
+    }
+    const auto columnSource = [&](int x) {
+      return SourceOf(x, preview.shown.x, preview.shown.width, kScreenWidth);
+    };
+    const auto rowSource = [&](int y) {
+      return SourceOf(y, preview.shown.y, preview.shown.height, kScreenHeight);
+    };
+    long differences = -1;
+    std::string first;
+    WaitFor(
+        [&] {
+          const rt::Picture shot = WindowImage(d, target, preview.width, preview.height);
+          differences = shot.empty() ? -1 : 0;
+          for (int y = 0; y < preview.height && !shot.empty(); ++y)
+            for (int x = 0; x < preview.width; ++x) {
+              if (disk.contains(columnSource(x)) ||
+                  shot.at(x, y) == screen.at(columnSource(x), rowSource(y)))
+                continue;
+              if (differences++ == 0)
+                first = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+            }
+          return differences == 0 || !saver.Running();
+        },
+        20);
+    EXPECT_EQ(differences, 0) << "first at " << first << "; "
+                              << (saver.Running() ? "" : saver.Stderr());
+    ASSERT_TRUE(saver.Running());
+  }
 
   XDestroyWindow(d, target);
   XSync(d, False);
