@@ -175,6 +175,29 @@ TEST_F(X11DisplayMode, OneCopyRunsPerWindow) {
   }
 }
 
+TEST_F(X11DisplayMode, LosingTheDisplayEndsItOnOneLine) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(320, 240));
+  // The root window outlives the test's connection, which goes first.
+  const Window root = DefaultRootWindow(server.display);
+  ASSERT_NO_FATAL_FAILURE(LaunchMode(saver, {"--root"}, Hex(root)));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return !saver.Running() || WindowImage(server.display, root, 1, 1).at(0, 0) == kPurple;
+      },
+      20));
+  ASSERT_TRUE(saver.Running()) << saver.Stderr();
+  XCloseDisplay(server.display);
+  server.display = nullptr;
+  kill(server.process.pid, SIGTERM);
+  ASSERT_TRUE(server.process.WaitExit(10));
+
+  ASSERT_TRUE(saver.WaitExit(10)) << "still running without its display";
+  EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1) << *saver.status;
+  const std::string text = saver.Stderr();
+  EXPECT_TRUE(text.starts_with("quietglass: ")) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
 TEST_F(X11DisplayMode, ACommandLineThatNamesNoWindowSaysWhyOnOneLine) {
   ASSERT_NO_FATAL_FAILURE(StartServer(320, 240));
   struct Case {
