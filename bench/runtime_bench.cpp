@@ -59,19 +59,28 @@ void WithSettledSaver(benchmark::State& state, int width, int height,
   if (!measured) state.SkipWithError("the saver window was not running at the probe");
 }
 
+// Makes `change` and then dispatches, once per iteration, on a settled saver of the benchmark's
+// size; `counter`, when given, reports the pixels painted per iteration.
+void MeasurePainting(benchmark::State& state, const char* counter,
+                     const std::function<void(frmScreenSaver&, int, int)>& change) {
+  const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+  WithSettledSaver(state, width, height, [&](frmScreenSaver& saver) {
+    for (auto _ : state) {
+      change(saver, width, height);
+      rt::DoEvents();
+    }
+    if (counter != nullptr)
+      state.counters[counter] = benchmark::Counter(static_cast<double>(PaintedPixels()),
+                                                   benchmark::Counter::kAvgIterations);
+  });
+}
+
 // One tick of the animation timer as the event loop runs it: the state update, then the repaint
 // of the disk's old and new box (the artwork composed under the stretched disk). The disk's cycle
 // includes ticks that only wait, so this is the average over whole cycles.
 void BM_AnimationTick(benchmark::State& state) {
-  const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-  WithSettledSaver(state, width, height, [&](frmScreenSaver& saver) {
-    for (auto _ : state) {
-      saver.tmrAnimation_Timer();
-      rt::DoEvents();
-    }
-    state.counters["px_per_tick"] = benchmark::Counter(static_cast<double>(PaintedPixels()),
-                                                       benchmark::Counter::kAvgIterations);
-  });
+  MeasurePainting(state, "px_per_tick",
+                  [](frmScreenSaver& saver, int, int) { saver.tmrAnimation_Timer(); });
 }
 BENCHMARK(BM_AnimationTick)->Args({1024, 768})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 
@@ -79,27 +88,16 @@ BENCHMARK(BM_AnimationTick)->Args({1024, 768})->Args({3840, 2160})->Unit(benchma
 // the artwork and the disk are composed piece by piece. The fill into the headless host's virtual
 // screen stands in for the window system's own fill and grows with the screen.
 void BM_FullFrame(benchmark::State& state) {
-  const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-  WithSettledSaver(state, width, height, [&](frmScreenSaver& saver) {
-    for (auto _ : state) {
-      saver.InvalidatePixels({0, 0, width, height});
-      rt::DoEvents();
-    }
-    state.counters["px_per_frame"] = benchmark::Counter(static_cast<double>(PaintedPixels()),
-                                                        benchmark::Counter::kAvgIterations);
+  MeasurePainting(state, "px_per_frame", [](frmScreenSaver& saver, int width, int height) {
+    saver.InvalidatePixels({0, 0, width, height});
   });
 }
 BENCHMARK(BM_FullFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 
 // Only what the runtime composes of a whole frame: the artwork's box, without the flat band.
 void BM_ArtworkFrame(benchmark::State& state) {
-  const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-  WithSettledSaver(state, width, height, [&](frmScreenSaver& saver) {
-    for (auto _ : state) {
-      saver.Image1.Invalidate();
-      rt::DoEvents();
-    }
-  });
+  MeasurePainting(state, nullptr,
+                  [](frmScreenSaver& saver, int, int) { saver.Image1.Invalidate(); });
 }
 BENCHMARK(BM_ArtworkFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 

@@ -9,8 +9,10 @@ namespace rt {
 // Positions in program code are twips; the runtime assumes the standard 96 dots per inch.
 constexpr float kTwipsPerPixel = 15.0f;
 
+// Halves round up, below zero too: pictures whose edges lie half a pixel off the grid (the
+// artwork centred on an odd-sized screen) keep their distance in pixels.
 inline int TwipsToPixels(float twips) {
-  return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
+  return static_cast<int>(std::floor(static_cast<double>(twips) / kTwipsPerPixel + 0.5));
 }
 inline float PixelsToTwips(int pixels) {
   return static_cast<float>(pixels) * kTwipsPerPixel;

@@ -16,8 +16,6 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,9 +46,12 @@ struct X11State {
   Window root = 0;
   Visual* visual = nullptr;
   int depth = 0;
-  GC gc = nullptr;                      // one for every window: they share the root's visual
-  std::vector<rt::PixelRect> monitors;  // primary first
-  std::vector<char> buffer;             // converted pixels for XPutImage
+  GC gc = nullptr;                            // one for every window: they share the root's visual
+  std::vector<rt::PixelRect> monitors;        // primary first
+  int randrEventBase = -1;                    // -1: no RandR 1.2 changes to follow
+  std::vector<Window> fullScreens;            // resized with the desktop
+  std::vector<std::pair<int, Window>> bands;  // the band colour on each other screen
+  std::vector<char> buffer;                   // converted pixels for XPutImage
   bool useShm = false;
   XShmSegmentInfo shm{};
   std::size_t shmSize = 0;
@@ -59,7 +60,6 @@ struct X11State {
   int trappedError = 0;
   unsigned long trapFrom = 0;  // the first request a trap covers
   int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
-  int instanceSocket = -1;
   bool instanceChecked = false, anotherInstance = false;
   bool frameKnown = false;
   FrameExtents dialogFrame;
@@ -143,6 +143,40 @@ void DropShmSegment() {
   s.shmUsed = 0;
 }
 
+// A server in another IPC namespace (the saver in a container of its own) attaches whatever
+// segment has our id there, or none. A few pixels put through the segment into a pixmap and
+// read back tell whether it sees ours. Runs inside the attach's trap.
+bool ServerSeesSegment() {
+  X11State& s = S();
+  constexpr int kProbeWidth = 8;
+  XImage* image = XShmCreateImage(s.display, s.visual, static_cast<unsigned>(s.depth), ZPixmap,
+                                  nullptr, &s.shm, kProbeWidth, 1);
+  if (image == nullptr) return false;
+  image->data = s.shm.shmaddr;
+  // Different for every process and segment, so another segment is most unlikely to hold it.
+  const unsigned long used = s.visual->red_mask | s.visual->green_mask | s.visual->blue_mask;
+  unsigned long value =
+      static_cast<unsigned long>(getpid()) * 2654435761u ^ static_cast<unsigned long>(s.shm.shmid);
+  std::array<unsigned long, kProbeWidth> pattern{};
+  for (int x = 0; x < kProbeWidth; ++x) {
+    value = value * 6364136223846793005u + 1442695040888963407u;
+    pattern[x] = (value >> 17) & used;
+    XPutPixel(image, x, 0, pattern[x]);
+  }
+  const Pixmap pixmap =
+      XCreatePixmap(s.display, s.root, kProbeWidth, 1, static_cast<unsigned>(s.depth));
+  XShmPutImage(s.display, pixmap, s.gc, image, 0, 0, 0, 0, kProbeWidth, 1, False);
+  XImage* back = XGetImage(s.display, pixmap, 0, 0, kProbeWidth, 1, AllPlanes, ZPixmap);
+  XFreePixmap(s.display, pixmap);
+  bool same = back != nullptr;
+  for (int x = 0; same && x < kProbeWidth; ++x) same = (XGetPixel(back, x, 0) & used) == pattern[x];
+  if (back != nullptr) XDestroyImage(back);
+  image->data = nullptr;
+  image->obdata = nullptr;
+  XDestroyImage(image);
+  return same;
+}
+
 // A shared segment of at least `bytes`; false (and no more SHM) when the server can't attach it,
 // as happens on a display reached over the network.
 constexpr std::size_t kShmMinBytes = 512 * 1024;
@@ -164,7 +198,8 @@ bool EnsureShmSegment(std::size_t bytes) {
   s.shm.readOnly = True;
   BeginTrap();
   XShmAttach(s.display, &s.shm);
-  const bool attached = EndTrap();
+  const bool seen = ServerSeesSegment();
+  const bool attached = EndTrap() && seen;
   shmctl(id, IPC_RMID, nullptr);  // freed by the kernel once both sides have detached
   if (!attached) {
     shmdt(address);
@@ -259,10 +294,70 @@ void ReportPointerOnMap(Window window) {
 bool InHackMode();
 bool TranslateHack(const XEvent& xevent);
 
+std::vector<rt::PixelRect> QueryMonitors();
+
+// The desktop changed: a RandR change of the screen, its outputs or its CRTCs, or the root
+// window resized. Xlib's idea of the screen's size follows it.
+bool IsScreenChange(XEvent& xevent) {
+  X11State& s = S();
+#ifdef QG_WITH_XRANDR
+  if (s.randrEventBase >= 0 && (xevent.type == s.randrEventBase + RRScreenChangeNotify ||
+                                xevent.type == s.randrEventBase + RRNotify)) {
+    XRRUpdateConfiguration(&xevent);
+    return true;
+  }
+#endif
+  if (xevent.type != ConfigureNotify) return false;
+  for (int i = 0; i < ScreenCount(s.display); ++i) {
+    if (xevent.xconfigure.window != RootWindow(s.display, i)) continue;
+#ifdef QG_WITH_XRANDR
+    XRRUpdateConfiguration(&xevent);
+#else
+    ScreenOfDisplay(s.display, i)->width = xevent.xconfigure.width;
+    ScreenOfDisplay(s.display, i)->height = xevent.xconfigure.height;
+#endif
+    return true;
+  }
+  return false;
+}
+
+// Asks for the monitors again; when they changed, the full-screen windows cover the new desktop
+// before the runtime hears of it. One change brings several events, so most change nothing.
+bool FollowScreenChange() {
+  X11State& s = S();
+  for (const auto& [screen, band] : s.bands)
+    XResizeWindow(s.display, band, static_cast<unsigned>(DisplayWidth(s.display, screen)),
+                  static_cast<unsigned>(DisplayHeight(s.display, screen)));
+  std::vector<rt::PixelRect> monitors = QueryMonitors();
+  if (monitors == s.monitors) return false;
+  s.monitors = std::move(monitors);
+  rt::PixelRect bounds;
+  for (const rt::PixelRect& monitor : s.monitors) bounds = rt::Union(bounds, monitor);
+  for (const Window window : s.fullScreens)
+    XMoveResizeWindow(s.display, window, bounds.x, bounds.y,
+                      static_cast<unsigned>(std::max(1, bounds.width)),
+                      static_cast<unsigned>(std::max(1, bounds.height)));
+  Event out;
+  out.type = EventType::ScreenChanged;
+  rt::PostEvent(out);
+  return true;
+}
+
+// The saver's grab brings it the pointer on the server's other screens too, where X gives no
+// position in the window. It reports one right of the whole desktop, where no monitor is, and a
+// different one for each place on that screen.
+void OnAnotherScreen(Event& out, int xRoot, int yRoot) {
+  rt::PixelRect bounds;
+  for (const rt::PixelRect& monitor : S().monitors) bounds = rt::Union(bounds, monitor);
+  out.x = bounds.width + xRoot;
+  out.y = yRoot;
+}
+
 // Hands the runtime what an X event means to it; false for events it does not hear of.
 bool Translate(XEvent& xevent) {
   if (InHackMode()) return TranslateHack(xevent);
   X11State& s = S();
+  if (IsScreenChange(xevent)) return FollowScreenChange();
   Event out;
   out.window = xevent.xany.window;
   switch (xevent.type) {
@@ -289,6 +384,8 @@ bool Translate(XEvent& xevent) {
       out.type = xevent.type == ButtonPress ? EventType::MouseDown : EventType::MouseUp;
       out.x = xevent.xbutton.x;
       out.y = xevent.xbutton.y;
+      if (!xevent.xbutton.same_screen)
+        OnAnotherScreen(out, xevent.xbutton.x_root, xevent.xbutton.y_root);
       out.button = ButtonBit(xevent.xbutton.button);
       out.shift = ShiftBits(xevent.xbutton.state);
       if (out.button == 0) return false;
@@ -297,6 +394,8 @@ bool Translate(XEvent& xevent) {
       out.type = EventType::MouseMove;
       out.x = xevent.xmotion.x;
       out.y = xevent.xmotion.y;
+      if (!xevent.xmotion.same_screen)
+        OnAnotherScreen(out, xevent.xmotion.x_root, xevent.xmotion.y_root);
       out.button = HeldButtons(xevent.xmotion.state);
       out.shift = ShiftBits(xevent.xmotion.state);
       break;
@@ -324,6 +423,21 @@ bool Translate(XEvent& xevent) {
         return false;
       out.type = EventType::CloseRequest;
       break;
+    case SelectionRequest: {
+      // The single-copy selection holds no data: a client that asks for it gets a refusal.
+      XSelectionEvent refusal{};
+      refusal.type = SelectionNotify;
+      refusal.requestor = xevent.xselectionrequest.requestor;
+      refusal.selection = xevent.xselectionrequest.selection;
+      refusal.target = xevent.xselectionrequest.target;
+      refusal.property = None;
+      refusal.time = xevent.xselectionrequest.time;
+      XEvent reply{};
+      reply.xselection = refusal;
+      XSendEvent(s.display, refusal.requestor, False, NoEventMask, &reply);
+      s.unflushed = true;
+      return false;
+    }
     default:
       return false;
   }
@@ -474,40 +588,71 @@ FrameExtents AskFrameExtents(const WindowSpec& settings) {
   return frame;
 }
 
+// The server's other screens show the band's colour in a plain window each, so the saver hides
+// all that the server shows. Their input reaches the saver's own window through its grabs.
+void CoverOtherScreens(rt::Pixel colour) {
+  X11State& s = S();
+  for (int i = 0; i < ScreenCount(s.display); ++i) {
+    if (i == s.screen) continue;
+    XColor exact{};
+    exact.red = static_cast<unsigned short>(((colour >> 16) & 0xFF) * 257);
+    exact.green = static_cast<unsigned short>(((colour >> 8) & 0xFF) * 257);
+    exact.blue = static_cast<unsigned short>((colour & 0xFF) * 257);
+    exact.flags = DoRed | DoGreen | DoBlue;
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = XAllocColor(s.display, DefaultColormap(s.display, i), &exact)
+                                      ? exact.pixel
+                                      : BlackPixel(s.display, i);
+    attributes.override_redirect = True;
+    attributes.event_mask = VisibilityChangeMask;  // raised again when something comes over it
+    const Window band = XCreateWindow(s.display, RootWindow(s.display, i), 0, 0,
+                                      static_cast<unsigned>(DisplayWidth(s.display, i)),
+                                      static_cast<unsigned>(DisplayHeight(s.display, i)), 0,
+                                      CopyFromParent, InputOutput, CopyFromParent,
+                                      CWBackPixel | CWOverrideRedirect | CWEventMask, &attributes);
+    XMapRaised(s.display, band);
+    s.bands.emplace_back(i, band);
+  }
+}
+
 // Keyboard and pointer go to the saver whatever is under the pointer. Another client may hold a
-// grab for a moment (a menu closing), so try for a little while.
-void GrabInput(Window window) {
+// grab for a moment (a menu closing), so try for about a second. A window must be viewable to
+// grab, so the root window takes them first: a saver that cannot have them never shows.
+constexpr unsigned kPointerEvents = ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+bool TakeGrabs(Window window) {
   Display* display = S().display;
   bool keyboard = false, pointer = false;
-  for (int attempt = 0; attempt < 50 && !(keyboard && pointer); ++attempt) {
-    if (attempt > 0) poll(nullptr, 0, 10);
+  const double deadline = Now() + 1.0;
+  for (bool first = true; !(keyboard && pointer) && (first || Now() < deadline); first = false) {
+    if (!first) poll(nullptr, 0, 10);
     if (!keyboard)
       keyboard = XGrabKeyboard(display, window, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
                  GrabSuccess;
     if (!pointer)
-      pointer = XGrabPointer(display, window, False,
-                             ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
-                             GrabModeAsync, None, None, CurrentTime) == GrabSuccess;
+      pointer = XGrabPointer(display, window, False, kPointerEvents, GrabModeAsync, GrabModeAsync,
+                             None, None, CurrentTime) == GrabSuccess;
   }
+  return keyboard && pointer;
 }
 
-// One copy per user and display: an abstract socket's name is free again when its process ends.
-bool BindInstanceSocket() {
+// One copy per user and X server: a selection belongs to the whole server, however the display
+// is spelled and whichever of its screens is named, and the server lets go of it when its
+// owner's connection closes, after a crash too. The root window owns it, so that the check
+// makes no window of its own. A check that cannot be made counts as another copy: two savers
+// must never fight over the screen.
+bool AnotherCopyOwns(const std::string& name) {
   X11State& s = S();
-  std::string display = DisplayString(s.display);
-  const auto colon = display.rfind(':');
-  const auto dot = display.find('.', colon == std::string::npos ? 0 : colon);
-  if (dot != std::string::npos) display.erase(dot);  // ":1.0" and ":1" are the same display
-  const std::string name = "quietglass-" + std::to_string(getuid()) + "-" + display;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-  std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
-  s.instanceSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s.instanceSocket < 0) return false;
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  return bind(s.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) != 0 &&
-         errno == EADDRINUSE;
+  const Atom selection = Intern(name.c_str());
+  XGrabServer(s.display);  // so that two copies starting at once cannot both find it free
+  bool another = XGetSelectionOwner(s.display, selection) != None;
+  if (!another) {
+    BeginTrap();
+    XSetSelectionOwner(s.display, selection, s.root, CurrentTime);
+    another = !EndTrap() || XGetSelectionOwner(s.display, selection) != s.root;
+  }
+  XUngrabServer(s.display);
+  XFlush(s.display);
+  return another;
 }
 
 // The monitors, primary first: RandR 1.5's list where the server has it, Xinerama's screens
@@ -637,7 +782,6 @@ struct HackTarget {
   std::vector<rt::Pixel> scaledPixels;
   std::vector<int> columns;
   int (*xlibErrorHandler)(Display*, XErrorEvent*) = nullptr;
-  int instanceSocket = -1;
   bool instanceChecked = false, anotherInstance = false;
 };
 
@@ -798,25 +942,19 @@ bool StartWithHackWindow(int argc, char** argv, std::string& error) {
 }
 
 // One copy per window, so that xscreensaver's copies on several monitors run side by side.
+// xscreensaver may start the next copy on a window as soon as it has told the last one to end,
+// before the server has seen that one go: a taken window is asked again for a moment.
 bool HackInstanceRunning() {
   HackTarget& h = Hack();
   if (h.instanceChecked) return h.anotherInstance;
   h.instanceChecked = true;
-  std::string display = DisplayString(S().display);
-  const auto colon = display.rfind(':');
-  const auto dot = display.find('.', colon == std::string::npos ? 0 : colon);
-  if (dot != std::string::npos) display.erase(dot);
   const std::string name =
-      "quietglass-" + std::to_string(getuid()) + "-" + display + "-window-" + HexId(h.window);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-  std::memcpy(address.sun_path + 1, name.data(), length);  // the abstract namespace
-  h.instanceSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  h.anotherInstance =
-      h.instanceSocket < 0 ||
-      bind(h.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) != 0;
+      "_QUIETGLASS_" + std::to_string(getuid()) + "_WINDOW_" + HexId(h.window);
+  h.anotherInstance = AnotherCopyOwns(name);
+  for (int attempt = 0; attempt < 10 && h.anotherInstance; ++attempt) {
+    poll(nullptr, 0, 50);
+    h.anotherInstance = AnotherCopyOwns(name);
+  }
   return h.anotherInstance;
 }
 
@@ -935,6 +1073,21 @@ bool Start(int argc, char** argv, std::string& error) {
   s.depth = DefaultDepth(s.display, s.screen);
   s.useShm = XShmQueryExtension(s.display);
   s.monitors = QueryMonitors();
+  // Monitors come and go and screens change size while the saver runs.
+#ifdef QG_WITH_XRANDR
+  int errorBase, major = 0, minor = 0;
+  if (!XRRQueryExtension(s.display, &s.randrEventBase, &errorBase) ||
+      !XRRQueryVersion(s.display, &major, &minor) || (major == 1 && minor < 2))
+    s.randrEventBase = -1;
+#endif
+  for (int i = 0; i < ScreenCount(s.display); ++i) {
+    XSelectInput(s.display, RootWindow(s.display, i), StructureNotifyMask);
+#ifdef QG_WITH_XRANDR
+    if (s.randrEventBase >= 0)
+      XRRSelectInput(s.display, RootWindow(s.display, i),
+                     RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+#endif
+  }
   return true;
 }
 
@@ -947,7 +1100,7 @@ bool AnotherInstanceRunning() {
   if (InHackMode()) return HackInstanceRunning();
   X11State& s = S();
   if (!s.instanceChecked) {
-    s.anotherInstance = BindInstanceSocket();
+    s.anotherInstance = AnotherCopyOwns("_QUIETGLASS_" + std::to_string(getuid()));
     s.instanceChecked = true;
   }
   return s.anotherInstance;
@@ -1016,8 +1169,17 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
     SetIcon(xid, spec.icon);
   }
   if (s.gc == nullptr) s.gc = XCreateGC(s.display, xid, 0, nullptr);
+  if (fullScreen) {
+    // A screen hidden while the keyboard or the pointer goes elsewhere could not be ended.
+    if (!TakeGrabs(s.root)) {
+      std::fprintf(stderr, "quietglass: another program holds the keyboard or the pointer\n");
+      EndProcess(1);
+    }
+    s.fullScreens.push_back(xid);
+    if (s.bands.empty()) CoverOtherScreens(spec.background);
+  }
   XMapRaised(s.display, xid);
-  if (fullScreen) GrabInput(xid);  // must run after XMapRaised: only a viewable window grabs
+  if (fullScreen) TakeGrabs(xid);  // ours already: they move to the window, now viewable
   XFlush(s.display);
   return xid;
 }

@@ -52,6 +52,21 @@ TEST(AlignPic, CentresTheArtworkOnTheScreenAndPutsTheDiskAtItsStart) {
   }
 }
 
+TEST(AlignPic, TheDiskSitsOnTheDriveAtOddSizes) {
+  // Centred on an odd width or height the artwork lies half a pixel off the grid; the disk must
+  // still start 570 px right of and 316 px below its corner.
+  for (auto [w, h] : {std::pair{799, 599}, std::pair{639, 479}, std::pair{1025, 769}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    rt::PixelRect art, disk;
+    RunQuietglass(Screen(w, h, "/S", 0.1), {CallAt(0.05, [&] {
+                    art = Saver().Image1.PixelBox();
+                    disk = Saver().Image2.PixelBox();
+                  })});
+    EXPECT_EQ(disk.x - art.x, 570);
+    EXPECT_EQ(disk.y - art.y, 316);
+  }
+}
+
 TEST(SaverWindow, CoversTheScreenWithTheProgramIcon) {
   const auto result = RunQuietglass(Screen(1024, 768, "/S", 0.1));
   ASSERT_EQ(result.windows.size(), 1u);

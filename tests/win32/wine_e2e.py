@@ -162,15 +162,12 @@ class Session:
     def __init__(self, workdir):
         self.workdir = workdir
         self.processes = []
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp",
-             "-displayfd", str(write_end)],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-            stderr=open(os.path.join(workdir, "xvfb.log"), "w"))
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            display = pipe.readline().strip()
+        with open(os.path.join(workdir, "xvfb.log"), "w") as log:
+            self.xvfb = subprocess.Popen(
+                [os.path.join(SOURCE_ROOT, "scripts", "xvfb"), f"{SCREEN[0]}x{SCREEN[1]}"],
+                stdout=subprocess.PIPE, stderr=log, text=True)
+        display = self.xvfb.stdout.readline().strip()
+        self.xvfb.stdout.close()
         if not display:
             raise RuntimeError("Xvfb did not start (see xvfb.log)")
         self.env = dict(os.environ, DISPLAY=f":{display}", WINEDEBUG="-all",

@@ -29,10 +29,10 @@ constexpr double kTick = kTickMilliseconds / 1000.0;
 
 // ---- What the saver shows ------------------------------------------------------------
 
-// The headless host's screen `seconds` into a run at 1024 x 768.
-rt::Picture HeadlessScreen(double seconds) {
+// The headless host's screen `seconds` into a run on one monitor of `screen`.
+rt::Picture HeadlessScreen(double seconds, rt::PixelSize screen = {1024, 768}) {
   headless::Config config;
-  config.screen = {1024, 768};
+  config.screen = screen;
   config.runSeconds = seconds;
   headless::Run(config, {}, RunProgram);
   rt::Picture picture = headless::Capture();
@@ -40,8 +40,10 @@ rt::Picture HeadlessScreen(double seconds) {
   return picture;
 }
 
-bool InDiskColumn(int x) {
-  return x >= kDiskColumnLeft && x < kDiskColumnRight;
+// On a screen `width` pixels wide: the artwork lies in the middle.
+bool InDiskColumn(int x, int width = 1024) {
+  const int shift = (width - 1024) / 2;
+  return x >= kDiskColumnLeft + shift && x < kDiskColumnRight + shift;
 }
 
 std::vector<rt::Pixel> DiskColumn(const rt::Picture& picture) {
@@ -51,21 +53,30 @@ std::vector<rt::Pixel> DiskColumn(const rt::Picture& picture) {
   return column;
 }
 
-// Pixels outside the disk's column that differ, with the first one described.
+// Pixels outside the disk's column that differ, with the first one described; `want` is compared
+// with the part of `shot` that starts at column `left`.
 long DifferencesOutsideDiskColumn(const rt::Picture& shot, const rt::Picture& want,
-                                  std::string& first) {
+                                  std::string& first, int left = 0) {
   long count = 0;
   for (int y = 0; y < want.height; ++y) {
     for (int x = 0; x < want.width; ++x) {
-      if (InDiskColumn(x) || shot.at(x, y) == want.at(x, y)) continue;
+      if (InDiskColumn(x, want.width) || shot.at(left + x, y) == want.at(x, y)) continue;
       if (count++ == 0) {
         std::ostringstream text;
-        text << "(" << x << ", " << y << ") is " << std::hex << shot.at(x, y) << ", not "
-             << want.at(x, y);
+        text << "(" << left + x << ", " << y << ") is " << std::hex << shot.at(left + x, y)
+             << ", not " << want.at(x, y);
         first = text.str();
       }
     }
   }
+  return count;
+}
+
+// Pixels of `area` in `shot` that are not the band's purple.
+long NotPurple(const rt::Picture& shot, const rt::PixelRect& area) {
+  long count = 0;
+  for (int y = area.y; y < area.bottom(); ++y)
+    for (int x = area.x; x < area.right(); ++x) count += shot.at(x, y) != kPurple;
   return count;
 }
 
@@ -111,6 +122,112 @@ TEST_F(X11EndToEnd, ShowsWhatTheHeadlessHostShowsAtTheSameMoment) {
   EXPECT_TRUE(saver.Running());
 }
 
+// A saver in an IPC namespace of its own, as in a container, shares shared-memory ids with the
+// server but not segments. Here the server's namespace holds a segment under the very id the
+// saver's first one gets: the saver must still show its own pixels.
+TEST_F(X11EndToEnd, InAnIpcNamespaceOfItsOwnItShowsItsOwnPixels) {
+  Child probe;
+  Spawn(probe, {"unshare", "--ipc", "true"}, {}, {}, true);
+  if (!probe.WaitExit(10) || !WIFEXITED(*probe.status) || WEXITSTATUS(*probe.status) != 0)
+    GTEST_SKIP() << "unshare --ipc is not permitted here";
+  const rt::Picture want = HeadlessScreen(0.1);
+  ASSERT_NO_FATAL_FAILURE(server.Start(
+      1024, 768, {}, 24,
+      {"unshare", "--ipc", "sh", "-c", "ipcmk -M 4194304 > /dev/null && exec \"$0\" \"$@\""}));
+  ASSERT_NO_FATAL_FAILURE(server.Connect());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver({"unshare", "--ipc"}));
+  std::string first;
+  long differences = -1;
+  WaitFor(
+      [&] { return (differences = DifferencesOutsideDiskColumn(Screenshot(), want, first)) == 0; },
+      20);
+  EXPECT_EQ(differences, 0) << "the first: " << first;
+}
+
+// Two monitors side by side on one 3840 x 1080 screen: the artwork on the primary as on a screen
+// of its own, the band's purple on the other, and a move on the other ends the saver too.
+class TwoMonitors : public X11EndToEnd, public testing::WithParamInterface<bool> {};
+
+TEST_P(TwoMonitors, ArtworkOnThePrimaryBandOnTheOtherAndAMoveThereEndsIt) {
+  const bool primaryOnTheRight = GetParam();
+  const rt::PixelRect left{0, 0, 1920, 1080}, right{1920, 0, 1920, 1080};
+  const rt::PixelRect primary = primaryOnTheRight ? right : left;
+  const rt::PixelRect other = primaryOnTheRight ? left : right;
+  const rt::Picture want = HeadlessScreen(0.1, {1920, 1080});
+  ASSERT_NO_FATAL_FAILURE(StartServer(3840, 1080));
+  ASSERT_NO_FATAL_FAILURE(SetMonitors({primary, other}));
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  std::string first;
+  long differences = -1, band = -1;
+  WaitFor(
+      [&] {
+        const rt::Picture shot = Screenshot();
+        differences = DifferencesOutsideDiskColumn(shot, want, first, primary.x);
+        band = NotPurple(shot, other);
+        return differences == 0 && band == 0;
+      },
+      20);
+  EXPECT_EQ(differences, 0) << "on the primary, the first: " << first;
+  EXPECT_EQ(band, 0) << "pixels on the other monitor are not the band's";
+  // The report at mapping started the grace period; a move after it, on the other monitor.
+  EXPECT_FALSE(saver.WaitExit(1.5)) << "ended without input";
+  MovePointer(other.x + 600, 500);
+  ASSERT_TRUE(saver.WaitExit(10)) << "a move on the other monitor did not end it";
+  ExpectEndedWithStatus0(saver);
+}
+
+INSTANTIATE_TEST_SUITE_P(Primary, TwoMonitors, testing::Values(false, true), [](const auto& info) {
+  return std::string(info.param ? "OnTheRight" : "OnTheLeft");
+});
+
+// The screen grows while the saver runs, as when a monitor is plugged in: the saver covers all of
+// it, and the artwork moves to the middle of the new screen.
+TEST_F(X11EndToEnd, WhenTheScreenGrowsItCoversItAllAndCentresTheArtwork) {
+  const rt::Picture want = HeadlessScreen(0.1, {1920, 1080});
+  ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));  // the largest the screen can become
+  ASSERT_EQ(RunTool({"xrandr", "--output", "screen", "--off", "--fb", "1024x768"}), 0);
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  ASSERT_EQ(RunTool({"xrandr", "--fb", "1920x1080", "--output", "screen", "--auto"}), 0);
+  std::string first;
+  long differences = -1;
+  WaitFor(
+      [&] {
+        const rt::Picture shot = Screenshot();
+        differences = shot.width == want.width && shot.height == want.height
+                          ? DifferencesOutsideDiskColumn(shot, want, first)
+                          : -1;
+        return differences == 0;
+      },
+      20);
+  EXPECT_EQ(differences, 0) << "the first: " << first;
+  EXPECT_TRUE(saver.Running());
+}
+
+// A server with two screens: the saver on the first covers the second with the band's purple,
+// a copy started on the second does not run, and a move on the second ends the saver.
+TEST_F(X11EndToEnd, OnAServerWithTwoScreensItCoversBoth) {
+  ASSERT_NO_FATAL_FAILURE(server.Start(800, 600, {"-screen", "1", "640x480x24"}));
+  ASSERT_NO_FATAL_FAILURE(server.Connect());
+  ASSERT_EQ(ScreenCount(server.display), 2);
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  const double shown = Now();
+  long band = -1;
+  WaitFor([&] { return (band = NotPurple(Screenshot(1), {0, 0, 640, 480})) == 0; }, 20);
+  EXPECT_EQ(band, 0) << "pixels of the second screen are not the band's";
+
+  Child second;
+  Launch(second, {"/s"}, server.name + ".1");
+  ASSERT_TRUE(second.WaitExit(10)) << "a copy on the second screen runs";
+  ExpectEndedWithStatus0(second);
+
+  // The report at mapping started the grace period; a move after it, on the second screen.
+  EXPECT_FALSE(saver.WaitExit(std::max(0.0, shown + 1.5 - Now()))) << "ended without input";
+  XTestFakeMotionEvent(server.display, 1, 300, 200, CurrentTime);
+  XSync(server.display, False);
+  ASSERT_TRUE(saver.WaitExit(10)) << "a move on the second screen did not end it";
+  ExpectEndedWithStatus0(saver);
+}
+
 // ---- Input ends it -------------------------------------------------------------------
 
 class KeyEndsIt : public X11EndToEnd, public testing::WithParamInterface<KeySym> {};
@@ -154,20 +271,32 @@ TEST_F(X11EndToEnd, WithinTheGraceTheThirdPointerReportEndsIt) {
 // ---- One copy at a time, unsupported switches ------------------------------------------
 
 TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
-  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(server.Start(1024, 768, {"-listen", "tcp"}));
+  ASSERT_NO_FATAL_FAILURE(server.Connect());
   Display* d = server.display;
   XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
   XSync(d, True);
+  const std::string number = server.name.substr(1);
 
-  // No other copy runs: the preview switch still ends it without a window.
+  // No other copy runs: the preview switch still ends it without a window. The same server by
+  // another name is the same display; a copy short of file descriptors must not run either.
   struct Case {
     const char* what;
     std::vector<std::string> args;
     bool saverRunning;
+    std::string display = "";
+    std::vector<std::string> wrapper = {};
   } cases[] = {{"/p with nothing running", {"/p", "1234"}, false},
                {"a second /s", {"/s"}, true},
                {"a second /S", {"/S"}, true},
-               {"/p while the saver runs", {"/p", "1234"}, true}};
+               {"/p while the saver runs", {"/p", "1234"}, true},
+               {"a second /s on unix:N", {"/s"}, true, "unix:" + number},
+               {"a second /s on localhost:N", {"/s"}, true, "localhost:" + number},
+               {"a second /s with 4 descriptors",
+                {"/s"},
+                true,
+                "",
+                {"sh", "-c", "ulimit -n 4 && exec \"$0\" \"$@\""}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.saverRunning && !saver.Running()) {
@@ -176,7 +305,7 @@ TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
     }
     Child second;
     const double started = Now();
-    Launch(second, c.args);
+    Launch(second, c.args, c.display, c.wrapper);
     ASSERT_TRUE(second.WaitExit(10)) << "still running after 10 s";
     std::printf("[ ended in ] %s: %.0f ms\n", c.what, (Now() - started) * 1000);
     ExpectEndedWithStatus0(second);
@@ -185,6 +314,13 @@ TEST_F(X11EndToEnd, ASecondSaverAndAPreviewEndAtOnceWithoutAWindow) {
       EXPECT_TRUE(saver.Running()) << "the first saver ended";
     }
   }
+  // A saver that crashed leaves nothing behind that would keep the next one from running.
+  kill(saver.pid, SIGKILL);
+  ASSERT_TRUE(saver.WaitExit(10));
+  Child next;
+  ASSERT_NO_FATAL_FAILURE(Launch(next, {"/s"}));
+  EXPECT_TRUE(WaitFor([&] { return !next.Running() || SaverWindowMapped(); }, 20));
+  EXPECT_TRUE(next.Running()) << "the next saver did not run: " << next.Stderr();
 }
 
 // ---- Failed starts ---------------------------------------------------------------------
@@ -246,6 +382,44 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
   std::remove((std::string(directory) + "/authority").c_str());
   rmdir(directory);
 }
+
+// Another program keeps the keyboard or the pointer grabbed (here the test's own connection):
+// the saver must not cover a screen it could not be ended on. It gives up after about a second.
+class AGrabHeldElsewhere : public X11EndToEnd, public testing::WithParamInterface<bool> {};
+
+TEST_P(AGrabHeldElsewhere, KeepsTheSaverFromShowing) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  Display* d = server.display;
+  const Window root = DefaultRootWindow(d);
+  const bool keyboard = GetParam();
+  const int grabbed =
+      keyboard
+          ? XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime)
+          : XGrabPointer(d, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+  ASSERT_EQ(grabbed, GrabSuccess);
+  XSelectInput(d, root, SubstructureNotifyMask);
+  XSync(d, True);
+  Launch(saver, {"/s"});
+  ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s later";
+  EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
+      << "status " << *saver.status;
+  const std::string text = saver.Stderr();
+  std::printf("[ stderr ] %s", text.c_str());
+  EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  int mapped = 0;
+  while (XPending(d) > 0) {
+    XEvent event;
+    XNextEvent(d, &event);
+    mapped += event.type == MapNotify;
+  }
+  EXPECT_EQ(mapped, 0) << "a window was shown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Of, AGrabHeldElsewhere, testing::Values(true, false),
+                         [](const auto& info) {
+                           return std::string(info.param ? "TheKeyboard" : "ThePointer");
+                         });
 
 // ---- Sleeping between ticks ------------------------------------------------------------
 

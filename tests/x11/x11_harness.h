@@ -15,8 +15,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/geometry.h"
 #include "platform/picture.h"
 
 // Xlib last: its macros (None, KeyPress) would rename names in the headers above.
@@ -105,10 +107,12 @@ inline void Spawn(Child& child, const std::vector<std::string>& argv,
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (quiet)
+  if (quiet) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  else
+  } else {
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+  }
   const int failed = posix_spawnp(&child.pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
@@ -130,16 +134,23 @@ struct XServer {
     }
   }
 
-  void Start(int width, int height, const std::vector<std::string>& extra = {}) {
+  // Screen 0 of `width` x `height` at `depth` bits; `extra` goes to Xvfb (later options win),
+  // and `wrapper` runs it (a command that ends by executing its arguments).
+  void Start(int width, int height, const std::vector<std::string>& extra = {}, int depth = 24,
+             const std::vector<std::string>& wrapper = {}) {
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
     // Xvfb writes the display number to this descriptor once it accepts connections.
     const int ready = fcntl(fds[1], F_DUPFD, 10);  // without O_CLOEXEC, so Xvfb inherits it
     close(fds[1]);
-    std::vector<std::string> argv = {
-        "Xvfb",      "-displayfd", std::to_string(ready),
-        "-screen",   "0",          std::to_string(width) + "x" + std::to_string(height) + "x24",
-        "-nolisten", "tcp",        "-noreset"};
+    std::vector<std::string> argv = wrapper;
+    const std::string screen =
+        std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
+    // -noreset: RandR monitors set with xrandr would vanish with the last client otherwise.
+    const std::vector<std::string> xvfb = {"Xvfb",      "-displayfd", std::to_string(ready),
+                                           "-screen",   "0",          screen,
+                                           "-nolisten", "tcp",        "-noreset"};
+    argv.insert(argv.end(), xvfb.begin(), xvfb.end());
     argv.insert(argv.end(), extra.begin(), extra.end());
     Spawn(process, argv, {}, {}, true);
     close(ready);
@@ -177,10 +188,13 @@ class X11EndToEnd : public testing::Test {
     if (!HasFatalFailure()) server.Connect();
   }
 
-  void Launch(Child& child, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {QG_PROGRAM};
+  // Starts quietglass on the test's server, or on `display`, through `wrapper` when one is given.
+  void Launch(Child& child, const std::vector<std::string>& args, const std::string& display = "",
+              const std::vector<std::string>& wrapper = {}) {
+    std::vector<std::string> argv = wrapper;
+    argv.push_back(QG_PROGRAM);
     argv.insert(argv.end(), args.begin(), args.end());
-    Spawn(child, argv, {"DISPLAY=" + server.name}, {});
+    Spawn(child, argv, {"DISPLAY=" + (display.empty() ? server.name : display)}, {});
   }
 
   // True while another client holds the keyboard (or pointer) grab.
@@ -201,9 +215,21 @@ class X11EndToEnd : public testing::Test {
     return result == AlreadyGrabbed;
   }
 
+  // The size of a screen as it is now: Xlib's DisplayWidth keeps the size it had at connecting.
+  std::pair<unsigned, unsigned> RootSize(int screen = -1) {
+    Display* d = server.display;
+    Window root;
+    int x, y;
+    unsigned width = 0, height = 0, border, depth;
+    XGetGeometry(d, RootWindow(d, screen < 0 ? DefaultScreen(d) : screen), &root, &x, &y, &width,
+                 &height, &border, &depth);
+    return {width, height};
+  }
+
   // A mapped override-redirect window as large as the screen.
   bool SaverWindowMapped() {
     Display* d = server.display;
+    const auto [width, height] = RootSize();
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return false;
@@ -211,9 +237,8 @@ class X11EndToEnd : public testing::Test {
     for (unsigned i = 0; i < count; ++i) {
       XWindowAttributes a;
       if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable &&
-          a.override_redirect && a.x == 0 && a.y == 0 &&
-          a.width == DisplayWidth(d, DefaultScreen(d)) &&
-          a.height == DisplayHeight(d, DefaultScreen(d)))
+          a.override_redirect && a.x == 0 && a.y == 0 && a.width == static_cast<int>(width) &&
+          a.height == static_cast<int>(height))
         found = true;
     }
     if (children != nullptr) XFree(children);
@@ -234,25 +259,49 @@ class X11EndToEnd : public testing::Test {
     return created;
   }
 
-  // The root window's pixels as 0xRRGGBB.
-  rt::Picture Screenshot() {
+  // Runs a tool such as xrandr on the test's server; its exit status, or -1.
+  int RunTool(const std::vector<std::string>& argv) {
+    Child tool;
+    Spawn(tool, argv, {"DISPLAY=" + server.name}, {}, true);
+    if (tool.pid <= 0 || !tool.WaitExit(30)) return -1;
+    return WIFEXITED(*tool.status) ? WEXITSTATUS(*tool.status) : -1;
+  }
+
+  // Splits screen 0 into RandR monitors, the first of them the primary.
+  void SetMonitors(const std::vector<rt::PixelRect>& monitors) {
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+      const rt::PixelRect& m = monitors[i];
+      const auto millimetres = [](int pixels) { return std::to_string(pixels * 254 / 960); };
+      const std::string geometry = std::to_string(m.width) + "/" + millimetres(m.width) + "x" +
+                                   std::to_string(m.height) + "/" + millimetres(m.height) + "+" +
+                                   std::to_string(m.x) + "+" + std::to_string(m.y);
+      // The first takes the place of the output's own monitor.
+      ASSERT_EQ(RunTool({"xrandr", "--setmonitor", (i == 0 ? "*M" : "M") + std::to_string(i),
+                         geometry, i == 0 ? "screen" : "none"}),
+                0)
+          << "xrandr (scripts/install-x11-test-deps installs it)";
+    }
+  }
+
+  // The root window's pixels as 0xRRGGBB, of the default screen or of `screen`.
+  rt::Picture Screenshot(int screen = -1) {
     Display* d = server.display;
-    const int width = DisplayWidth(d, DefaultScreen(d)),
-              height = DisplayHeight(d, DefaultScreen(d));
-    XImage* image = XGetImage(d, DefaultRootWindow(d), 0, 0, width, height, AllPlanes, ZPixmap);
-    rt::Picture picture{width, height, {}};
+    if (screen < 0) screen = DefaultScreen(d);
+    const auto [width, height] = RootSize(screen);
+    XImage* image = XGetImage(d, RootWindow(d, screen), 0, 0, width, height, AllPlanes, ZPixmap);
+    rt::Picture picture{static_cast<int>(width), static_cast<int>(height), {}};
     picture.pixels.resize(static_cast<std::size_t>(width) * height);
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x)
-        picture.pixels[static_cast<std::size_t>(y) * width + x] =
-            static_cast<rt::Pixel>(XGetPixel(image, x, y)) & 0xFFFFFF;
+    for (int row = 0; row < picture.height; ++row)
+      for (int column = 0; column < picture.width; ++column)
+        picture.pixels[static_cast<std::size_t>(row) * width + column] =
+            static_cast<rt::Pixel>(XGetPixel(image, column, row)) & 0xFFFFFF;
     XDestroyImage(image);
     return picture;
   }
 
   // Launches the saver and waits until it is on the screen, painted, and holds both grabs.
-  void LaunchSaver() {
-    Launch(saver, {"/s"});
+  void LaunchSaver(const std::vector<std::string>& wrapper = {}) {
+    Launch(saver, {"/s"}, "", wrapper);
     ASSERT_TRUE(WaitFor(
         [&] {
           return !saver.Running() ||

@@ -1,0 +1,40 @@
+# The Wayland host, where libwayland-client, wayland-scanner and wayland-protocols are installed
+# (libwayland-dev wayland-protocols): qg_host_wayland, an object library the Linux executable
+# links beside the X11 host. The protocol code is generated from the system's XML at build time.
+find_package(PkgConfig QUIET)
+if(NOT PKG_CONFIG_FOUND)
+  return()
+endif()
+pkg_check_modules(WAYLAND_CLIENT QUIET IMPORTED_TARGET wayland-client)
+pkg_get_variable(WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
+pkg_get_variable(WAYLAND_SCANNER wayland-scanner wayland_scanner)
+if(NOT WAYLAND_CLIENT_FOUND OR NOT WAYLAND_PROTOCOLS_DIR OR NOT WAYLAND_SCANNER)
+  message(STATUS "libwayland-dev or wayland-protocols not found: no Wayland host")
+  return()
+endif()
+
+# The generated protocol code is C.
+enable_language(C)
+
+set(qg_wayland_generated ${CMAKE_CURRENT_BINARY_DIR}/wayland-protocols)
+file(MAKE_DIRECTORY ${qg_wayland_generated})
+set(qg_wayland_sources)
+foreach(protocol
+    stable/xdg-shell/xdg-shell
+    stable/viewporter/viewporter
+    unstable/xdg-decoration/xdg-decoration-unstable-v1)
+  get_filename_component(name ${protocol} NAME)
+  set(xml ${WAYLAND_PROTOCOLS_DIR}/${protocol}.xml)
+  add_custom_command(
+    OUTPUT ${qg_wayland_generated}/${name}-client-protocol.h ${qg_wayland_generated}/${name}-protocol.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${qg_wayland_generated}/${name}-client-protocol.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${qg_wayland_generated}/${name}-protocol.c
+    DEPENDS ${xml}
+    VERBATIM)
+  list(APPEND qg_wayland_sources ${qg_wayland_generated}/${name}-client-protocol.h
+    ${qg_wayland_generated}/${name}-protocol.c)
+endforeach()
+
+add_library(qg_host_wayland OBJECT ${CMAKE_CURRENT_LIST_DIR}/host_wayland.cpp ${qg_wayland_sources})
+target_include_directories(qg_host_wayland PRIVATE ${qg_wayland_generated})
+target_link_libraries(qg_host_wayland PUBLIC qg_runtime PkgConfig::WAYLAND_CLIENT)

@@ -1,0 +1,444 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the real quietglass executable on a headless sway of its own per test.
+
+Each test starts sway with two outputs side by side (HEADLESS-1 1024x768, then HEADLESS-2
+800x600) in a private XDG_RUNTIME_DIR, runs quietglass on it, looks with grim and swaymsg, types
+with wtype, and points and types through wayvnc (whose virtual pointer and keyboard a few bytes
+of the VNC protocol drive). sway refuses root, so when run as root every process of the test runs
+as nobody. What the saver and the dialog show is compared with quietglass-capture's picture of
+the same moment on the headless host.
+
+    wayland_e2e.py --program build/quietglass --capture build/tools/quietglass-capture [TEST...]
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zlib
+
+PROGRAM = CAPTURE = None
+
+PURPLE = bytes([0x31, 0x00, 0x31])
+PRIMARY, SECOND = ("HEADLESS-1", 1024, 768), ("HEADLESS-2", 800, 600)
+# The disk's column on the primary: the artwork's x 570 to 703, from x = 112.
+DISK_LEFT, DISK_RIGHT = 112 + 570, 112 + 704
+# The dialog's OK button in its client area, from its layout in twips (15 to a pixel).
+OK_CENTRE = (2160 // 15 + 73 // 2, 3840 // 15 + 25 // 2)
+KEYSYM_ALT_L, KEYSYM_O = 0xFFE9, 0x6F
+
+
+def wait_for(condition, seconds):
+    """Polls `condition` until it is true or `seconds` have passed; its last value."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.02)
+
+
+class Picture:
+    """RGB pixels, 3 bytes each, rows top-down."""
+
+    def __init__(self, width, height, rgb):
+        self.width, self.height, self.rgb = width, height, rgb
+
+    def row(self, y, left=0, right=None):
+        right = self.width if right is None else right
+        start = (y * self.width) * 3
+        return self.rgb[start + left * 3:start + right * 3]
+
+    def at(self, x, y):
+        return self.row(y, x, x + 1)
+
+    def crop(self, left, top, width, height):
+        return Picture(width, height, b"".join(self.row(y, left, left + width)
+                                                for y in range(top, top + height)))
+
+
+def read_ppm(data):
+    """grim's binary PPM (P6, maxval 255)."""
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    assert fields[0] == b"P6" and fields[3] == b"255", fields
+    width, height = int(fields[1]), int(fields[2])
+    pixels = data[at + 1:at + 1 + width * height * 3]
+    return Picture(width, height, pixels)
+
+
+def read_png(path):
+    """An 8-bit RGB or RGBA PNG without interlacing, as quietglass-capture writes them."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    at, idat = 8, b""
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            assert depth == 8 and colour in (2, 6) and interlace == 0
+        elif kind == b"IDAT":
+            idat += body
+        at += 12 + length
+    channels = 3 if colour == 2 else 4
+    raw, stride = zlib.decompress(idat), width * channels
+    rows, previous = [], bytearray(stride)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = line[i - channels] if i >= channels else 0
+            up, corner = previous[i], previous[i - channels] if i >= channels else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 255
+            elif kind == 2:
+                line[i] = (line[i] + up) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
+        rows.append(bytes(line) if channels == 3 else bytes(b for i, b in enumerate(line) if i % 4 != 3))
+        previous = line
+    return Picture(width, height, b"".join(rows))
+
+
+def headless_capture(screen, args=()):
+    """quietglass-capture's picture of the first frame on a headless screen of `screen`."""
+    with tempfile.TemporaryDirectory() as directory:
+        out = os.path.join(directory, "capture.png")
+        command = [CAPTURE, "--screen", screen, "--ticks", "0", "--out", out]
+        subprocess.run(command + (["--", *args] if args else []), check=True)
+        return read_png(out)
+
+
+def first_difference(shot, want, skip=lambda x: False):
+    """Where `shot` differs from `want` (columns for which `skip` holds aside); None if nowhere."""
+    for y in range(want.height):
+        if shot.row(y) == want.row(y):
+            continue
+        for x in range(want.width):
+            if not skip(x) and shot.at(x, y) != want.at(x, y):
+                return f"({x}, {y}) is {shot.at(x, y).hex()}, not {want.at(x, y).hex()}"
+    return None
+
+
+class Vnc:
+    """A VNC client of wayvnc's UNIX socket: only the handshake, pointer and key events."""
+
+    def __init__(self, path):
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.socket.settimeout(10)
+        self.socket.connect(path)
+        assert self.receive(12).startswith(b"RFB 003.")
+        self.socket.sendall(b"RFB 003.008\n")
+        types = self.receive(self.receive(1)[0])
+        assert 1 in types, f"wayvnc asks for security types {list(types)}"
+        self.socket.sendall(bytes([1]))  # None
+        assert struct.unpack(">I", self.receive(4))[0] == 0
+        self.socket.sendall(bytes([1]))  # shared
+        self.receive(20)  # size and pixel format
+        self.receive(struct.unpack(">I", self.receive(4))[0])  # name
+
+    def receive(self, count):
+        data = b""
+        while len(data) < count:
+            chunk = self.socket.recv(count - len(data))
+            if not chunk:
+                raise EOFError("wayvnc closed the connection")
+            data += chunk
+        return data
+
+    def move(self, x, y, buttons=0):
+        self.socket.sendall(struct.pack(">BBHH", 5, buttons, x, y))
+
+    def click(self, x, y):
+        self.move(x, y)
+        time.sleep(0.05)
+        self.move(x, y, 1)
+        time.sleep(0.05)
+        self.move(x, y, 0)
+
+    def keys(self, *keysyms):
+        for keysym in keysyms:
+            self.socket.sendall(struct.pack(">BBHI", 4, 1, 0, keysym))
+        for keysym in reversed(keysyms):
+            self.socket.sendall(struct.pack(">BBHI", 4, 0, 0, keysym))
+
+    def close(self):
+        self.socket.close()
+
+
+class WaylandEndToEnd(unittest.TestCase):
+    """A sway of its own per test; every process the test starts is stopped by its PID."""
+
+    def setUp(self):
+        for tool in ("sway", "swaymsg", "grim", "wtype", "wayvnc"):
+            self.assertTrue(shutil.which(tool), f"{tool} is missing (apt-get install sway grim "
+                                                "wtype wayvnc)")
+        self.processes = []
+        self.vnc = None
+        self.directory = tempfile.mkdtemp(prefix="quietglass-wayland-")
+        self.addCleanup(self.stop_everything)
+        self.runtime = os.path.join(self.directory, "runtime")
+        os.mkdir(self.runtime, 0o700)
+        config = os.path.join(self.directory, "config")
+        with open(config, "w") as f:
+            f.write("xwayland disable\n"
+                    "output HEADLESS-1 mode 1024x768 position 0 0\n"
+                    "output HEADLESS-2 mode 800x600 position 1024 0\n")
+        # A copy of the program the user nobody can reach wherever the build directory lies.
+        self.program = os.path.join(self.directory, "quietglass")
+        shutil.copy(PROGRAM, self.program)
+        os.chmod(self.program, 0o755)
+        os.chmod(self.directory, 0o755)
+        os.chmod(config, 0o644)
+        if os.getuid() == 0:
+            shutil.chown(self.runtime, "nobody", "nogroup")
+        self.environment = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.runtime,
+            "XDG_RUNTIME_DIR": self.runtime,
+        }
+        self.sway = self.start(["sway", "-c", config], {
+            "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1",
+            "WLR_RENDERER": "pixman", "WLR_HEADLESS_OUTPUTS": "2"}, quiet=True)
+        self.ipc = os.path.join(self.runtime, f"sway-ipc.{self.uid()}.{self.sway.pid}.sock")
+
+        def display():
+            names = [n for n in os.listdir(self.runtime) if n.startswith("wayland-")]
+            sockets = [n for n in names if not n.endswith(".lock")]
+            return sockets[0] if sockets and os.path.exists(self.ipc) else None
+
+        self.display = wait_for(lambda: self.sway.poll() is None and display(), 20)
+        self.assertTrue(self.display, "sway did not start")
+        self.environment["WAYLAND_DISPLAY"] = self.display
+        self.environment["SWAYSOCK"] = self.ipc
+        outputs = wait_for(lambda: len(self.outputs()) == 2 and self.outputs(), 10)
+        self.assertEqual(outputs, {PRIMARY[0]: (0, 0, 1024, 768), SECOND[0]: (1024, 0, 800, 600)})
+
+    def uid(self):
+        return 65534 if os.getuid() == 0 else os.getuid()
+
+    def stop_everything(self):
+        if self.vnc:
+            self.vnc.close()
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        shutil.rmtree(self.directory, ignore_errors=True)
+
+    def command(self, argv):
+        """`argv` as the user sway runs as."""
+        if os.getuid() != 0:
+            return list(argv)
+        return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", *argv]
+
+    def start(self, argv, extra=None, quiet=False, output=False):
+        environment = dict(self.environment, **(extra or {}))
+        process = subprocess.Popen(self.command(argv), env=environment, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE if output else subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL if quiet else subprocess.PIPE)
+        self.processes.append(process)
+        return process
+
+    def run_tool(self, argv, **options):
+        return subprocess.run(self.command(argv), env=self.environment, stdin=subprocess.DEVNULL,
+                              capture_output=True, check=True, timeout=20, **options).stdout
+
+    def outputs(self):
+        found = json.loads(self.run_tool(["swaymsg", "-r", "-t", "get_outputs"]))
+        return {o["name"]: tuple(o["rect"][k] for k in ("x", "y", "width", "height"))
+                for o in found if o.get("active")}
+
+    def screenshot(self, output):
+        return read_ppm(self.run_tool(["grim", "-t", "ppm", "-o", output, "-"]))
+
+    def launch(self, *args, extra=None):
+        return self.start([self.program, *args], extra)
+
+    def ended_with_status_0(self, process, seconds=5):
+        try:
+            status = process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            self.fail(f"still running {seconds} s later")
+        self.assertEqual(status, 0, process.stderr.read().decode(errors="replace"))
+
+    def launch_saver(self):
+        """The saver, once the primary shows it."""
+        saver = self.launch("/s")
+        shown = wait_for(lambda: saver.poll() is not None or
+                         self.screenshot(PRIMARY[0]).at(0, 0) == PURPLE, 20)
+        self.assertTrue(shown and saver.poll() is None, "the saver did not appear")
+        return saver
+
+    def start_vnc(self):
+        """wayvnc on the primary: a virtual pointer and keyboard we drive over its socket."""
+        path = os.path.join(self.runtime, "vnc")
+        self.start(["wayvnc", "--unix-socket", "--output", PRIMARY[0], path], quiet=True)
+        self.assertTrue(wait_for(lambda: os.path.exists(path), 20), "wayvnc did not start")
+        self.vnc = Vnc(path)
+
+    # ---- The saver ---------------------------------------------------------------------------
+
+    def test_outputs_show_the_headless_picture_and_the_band(self):
+        want = headless_capture("1024x768")
+        saver = self.launch_saver()
+        # The artwork centred on the primary; the disk's column moves, the rest is painted once.
+        skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
+        wait_for(lambda: first_difference(self.screenshot(PRIMARY[0]), want, skip) is None, 10)
+        self.assertIsNone(first_difference(self.screenshot(PRIMARY[0]), want, skip))
+        second = self.screenshot(SECOND[0])
+        self.assertEqual((second.width, second.height), SECOND[1:])
+        self.assertEqual(second.rgb, PURPLE * (800 * 600), "the second output is not all band")
+        self.assertIsNone(saver.poll())
+
+    def test_the_disk_moves_and_the_saver_sleeps_between_ticks(self):
+        saver = self.launch_saver()
+        column = lambda: self.screenshot(PRIMARY[0]).crop(DISK_LEFT, 0, DISK_RIGHT - DISK_LEFT, 768).rgb
+        first = column()
+        self.assertTrue(wait_for(lambda: column() != first, 5), "the disk's column never changed")
+        # Between ticks it waits on the compositor's socket: sleeping in nearly every sample.
+        states = []
+        for _ in range(40):
+            with open(f"/proc/{saver.pid}/stat") as f:
+                states.append(f.read().rsplit(")", 1)[1].split()[0])
+            time.sleep(0.025)
+        self.assertGreaterEqual(states.count("S"), 30, f"states: {''.join(states)}")
+
+    def test_a_key_ends_it(self):
+        saver = self.launch_saver()
+        self.run_tool(["wtype", "-s", "100", "x"])
+        self.ended_with_status_0(saver)
+
+    def test_two_pointer_reports_in_the_grace_do_not_end_it_a_third_does(self):
+        self.start_vnc()
+        self.vnc.move(300, 200)  # where the pointer is when the saver appears
+        time.sleep(0.2)
+        saver = self.launch_saver()  # its window appears under the pointer: the first report
+        self.vnc.move(310, 210)
+        time.sleep(0.4)
+        self.assertIsNone(saver.poll(), "the second pointer report ended it")
+        self.vnc.move(320, 220)
+        self.ended_with_status_0(saver)
+
+    def test_a_second_copy_and_a_preview_end_at_once_without_a_surface(self):
+        # libwayland traces every request on stderr: none may make a surface.
+        trace = {"WAYLAND_DEBUG": "client"}
+        preview = self.launch("/p", "1234", extra=trace)
+        self.assertEqual(preview.wait(10), 0)
+        # With no descriptor left for the check, it must assume that another copy runs.
+        starved = self.start(["prlimit", "--nofile=4", self.program, "/s"], trace)
+        self.assertEqual(starved.wait(10), 0)
+        saver = self.launch_saver()
+        # The same compositor by its full path is still the same one.
+        second = self.launch("/s", extra=dict(trace, WAYLAND_DISPLAY=os.path.join(self.runtime,
+                                                                                  self.display)))
+        self.assertEqual(second.wait(10), 0)
+        for process in (preview, starved, second):
+            requests = process.stderr.read().decode(errors="replace")
+            self.assertIn("get_registry", requests)  # it did reach the compositor
+            self.assertNotIn("create_surface", requests)
+        self.assertIsNone(saver.poll(), "the first saver ended")
+
+    def test_outputs_that_come_while_it_runs_are_covered(self):
+        want = headless_capture("1024x768")
+        saver = self.launch_saver()
+        self.run_tool(["swaymsg", "create_output"])
+        added = wait_for(lambda: [n for n in self.outputs() if n not in (PRIMARY[0], SECOND[0])], 10)
+        self.assertTrue(added, "sway made no third output")
+
+        def covered():
+            shot = self.screenshot(added[0])
+            return shot.rgb == PURPLE * (shot.width * shot.height)
+
+        self.assertTrue(wait_for(covered, 10), "the new output is not covered by the band")
+        skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
+        self.assertTrue(wait_for(lambda: first_difference(self.screenshot(PRIMARY[0]), want, skip)
+                                 is None, 10), "the primary no longer shows the artwork")
+        self.assertIsNone(saver.poll())
+
+    # ---- The dialog --------------------------------------------------------------------------
+
+    def launch_dialog(self):
+        """The dialog, and its client area's top-left corner on the primary."""
+        dialog = self.launch("/c")
+
+        def find(node):
+            if node.get("name") == "Quietglass v1.01" and node.get("pid"):
+                return node
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                if found := find(child):
+                    return found
+            return None
+
+        node = wait_for(lambda: dialog.poll() is None and find(
+            json.loads(self.run_tool(["swaymsg", "-r", "-t", "get_tree"]))), 20)
+        self.assertTrue(node, "no window named 'Quietglass v1.01' appeared")
+        rect, inner = node["rect"], node["window_rect"]
+        return dialog, (rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"],
+                        inner["height"])
+
+    def test_the_dialog_shows_the_headless_client_area(self):
+        capture = headless_capture("800x600", ["/c"])
+        # The headless host draws only the client area on its teal desktop.
+        desktop = capture.at(0, 0)
+        rows = [y for y in range(capture.height) if capture.row(y) != desktop * capture.width]
+        columns = [x for x in range(capture.width)
+                   if any(capture.at(x, y) != desktop for y in rows)]
+        want = capture.crop(columns[0], rows[0], columns[-1] - columns[0] + 1,
+                            rows[-1] - rows[0] + 1)
+        dialog, (x, y, width, height) = self.launch_dialog()
+        self.assertEqual((width, height), (want.width, want.height))
+        client = lambda: self.screenshot(PRIMARY[0]).crop(x, y, width, height)
+        wait_for(lambda: first_difference(client(), want) is None, 10)
+        self.assertIsNone(first_difference(client(), want))
+        self.assertIsNone(dialog.poll())
+
+    def test_ok_ends_the_dialog_by_click_and_by_alt_o(self):
+        self.start_vnc()
+        for press in ("click", "alt+o"):
+            with self.subTest(press):
+                dialog, (x, y, _, _) = self.launch_dialog()
+                if press == "click":
+                    self.vnc.click(x + OK_CENTRE[0], y + OK_CENTRE[1])
+                else:
+                    self.vnc.keys(KEYSYM_ALT_L, KEYSYM_O)
+                self.ended_with_status_0(dialog)
+
+
+def main():
+    global PROGRAM, CAPTURE
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--capture", required=True)
+    options, rest = parser.parse_known_args()
+    PROGRAM, CAPTURE = os.path.abspath(options.program), os.path.abspath(options.capture)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a timed-out run still cleans up
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
