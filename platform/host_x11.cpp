@@ -20,9 +20,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -289,6 +291,10 @@ void ReportPointerOnMap(Window window) {
   rt::PostEvent(event);
 }
 
+// Drawing into another program's window (below) hears of that window's events only.
+bool InHackMode();
+bool TranslateHack(const XEvent& xevent);
+
 std::vector<rt::PixelRect> QueryMonitors();
 
 // The desktop changed: a RandR change of the screen, its outputs or its CRTCs, or the root
@@ -380,6 +386,7 @@ void RestoreIfIconic(Window window) {
 
 // Hands the runtime what an X event means to it; false for events it does not hear of.
 bool Translate(XEvent& xevent) {
+  if (InHackMode()) return TranslateHack(xevent);
   X11State& s = S();
   if (IsScreenChange(xevent)) return FollowScreenChange();
   Event out;
@@ -668,9 +675,9 @@ bool TakeGrabs(Window window) {
 // owner's connection closes, after a crash too. The root window owns it, so that the check
 // makes no window of its own. A check that cannot be made counts as another copy: two savers
 // must never fight over the screen.
-bool AnotherCopyOwnsTheServer() {
+bool AnotherCopyOwns(const std::string& name) {
   X11State& s = S();
-  const Atom selection = Intern(("_QUIETGLASS_" + std::to_string(getuid())).c_str());
+  const Atom selection = Intern(name.c_str());
   XGrabServer(s.display);  // so that two copies starting at once cannot both find it free
   bool another = XGetSelectionOwner(s.display, selection) != None;
   if (!another) {
@@ -813,6 +820,300 @@ int DisplayLost(Display*) {
   _exit(1);
 }
 
+
+// ---- Drawing into another program's window: xscreensaver's display modes ----------------------
+//
+// xscreensaver runs `quietglass --root` with XSCREENSAVER_WINDOW naming a window of one monitor's
+// size, one process per monitor; its settings run `--root --window-id ID` into a small preview.
+// The window and the input stay xscreensaver's: no window of our own, no grab, no pointer warp
+// (a moved pointer would wake xscreensaver), and no key or pointer event is selected, so the
+// saver's exit on input never fires. It runs until SIGTERM, the window's destruction or the
+// display's loss. The program sees "/S" and one monitor of the window's size; a window too small
+// for the saver's layout shows the primary monitor's picture scaled down to fit.
+
+// A window smaller than this is a preview: the saver's layout was made for screens this big.
+constexpr int kPreviewBelowWidth = 800, kPreviewBelowHeight = 600;
+
+// One axis of a scaled picture: `source` screen pixels shown as `shown` window pixels from
+// `offset`, in a window `window` pixels long. Each window pixel shows the one screen pixel
+// nearest to its centre; those beside the picture repeat its edge, the band's colour.
+struct ScaleAxis {
+  int source = 1, shown = 1, offset = 0, window = 1;
+
+  int SourceOf(int pixel) const {
+    const long long t = pixel - offset;
+    if (t < 0) return 0;
+    if (t >= shown) return source - 1;
+    return static_cast<int>((2 * t + 1) * source / (2LL * shown));
+  }
+  // The first window pixel showing screen pixel `s` or a later one; pieces that meet on the
+  // screen thus meet in the window, and no window pixel is drawn twice.
+  int FirstShowing(int s) const {
+    if (s <= 0) return 0;
+    if (s >= source) return window;
+    const long long numerator = 2LL * s * shown - source, denominator = 2LL * source;
+    const long long t = numerator <= 0 ? 0 : (numerator + denominator - 1) / denominator;
+    return offset + static_cast<int>(t);
+  }
+};
+
+struct HackTarget {
+  Window window = 0;            // 0: the program runs on its own, with windows of its own
+  bool scaled = false;          // a preview: the screen below is shown scaled into the window
+  rt::PixelRect screen;         // the program's only monitor
+  rt::PixelSize windowSize;     // the target's size
+  rt::PixelSize previewScreen;  // what a preview shows: the primary monitor
+  ScaleAxis x, y;
+  std::vector<rt::Pixel> scaledPixels;
+  std::vector<int> columns;
+  int (*xlibErrorHandler)(Display*, XErrorEvent*) = nullptr;
+  bool instanceChecked = false, anotherInstance = false;
+};
+
+HackTarget& Hack() {
+  static HackTarget target;
+  return target;
+}
+
+bool InHackMode() {
+  return Hack().window != 0;
+}
+
+std::string HexId(unsigned long id) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%lx", id);
+  return text;
+}
+
+// A window id as xscreensaver writes one: hexadecimal after 0x, or decimal.
+bool ParseWindowId(const std::string& text, Window& id) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 10) return false;
+  for (const char c : digits)
+    if (!(hex ? std::isxdigit(static_cast<unsigned char>(c))
+              : std::isdigit(static_cast<unsigned char>(c))))
+      return false;
+  const unsigned long long value = std::stoull(digits, nullptr, hex ? 16 : 10);
+  if (value == 0 || value > 0xFFFFFFFFull) return false;  // X ids travel in 32 bits
+  id = static_cast<Window>(value);
+  return true;
+}
+
+// The window a display mode's command line names: `--window-id ID`, or `--root` with
+// XSCREENSAVER_WINDOW; `window` stays 0 for any other command line, whose switches the program
+// reads as usual. False, with the reason, for a display mode's command line that names no window.
+bool HackWindowRequested(int argc, char** argv, Window& window, std::string& error) {
+  window = 0;
+  bool root = false;
+  const char* id = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--root" || arg == "-root") {
+      root = true;
+    } else if (arg == "--window-id" || arg == "-window-id") {
+      if (i + 1 == argc) {
+        error = arg + " needs a window id";
+        return false;
+      }
+      id = argv[++i];
+    } else {
+      return true;
+    }
+  }
+  if (id != nullptr) {
+    if (ParseWindowId(id, window)) return true;
+    error = std::string("'") + id + "' is no window id (0x... or decimal)";
+    return false;
+  }
+  if (!root) return true;
+  // xscreensaver always names its window. Without one, --root gets no root window either: on
+  // today's desktops it lies under the desktop's own windows, and a saver there would run unseen
+  // with no input to end it.
+  const char* named = std::getenv("XSCREENSAVER_WINDOW");
+  if (named == nullptr || *named == '\0') {
+    error =
+        "--root draws into xscreensaver's window and XSCREENSAVER_WINDOW names none "
+        "(/s runs the saver on its own)";
+    return false;
+  }
+  if (ParseWindowId(named, window)) return true;
+  error = std::string("XSCREENSAVER_WINDOW '") + named + "' is no window id";
+  return false;
+}
+
+// The window's size decides what the program's screen is and how it is shown.
+void SetHackWindowSize(int width, int height) {
+  HackTarget& h = Hack();
+  h.windowSize = {width, height};
+  h.scaled = width < kPreviewBelowWidth || height < kPreviewBelowHeight;
+  if (!h.scaled) {
+    h.screen = {0, 0, width, height};
+    return;
+  }
+  const int sw = std::max(1, h.previewScreen.width), sh = std::max(1, h.previewScreen.height);
+  h.screen = {0, 0, sw, sh};
+  // The whole screen fits, its shape kept.
+  int shownWidth = width, shownHeight = height;
+  if (static_cast<long long>(width) * sh <= static_cast<long long>(height) * sw)
+    shownHeight = static_cast<int>((2LL * sh * width + sw) / (2LL * sw));
+  else
+    shownWidth = static_cast<int>((2LL * sw * height + sh) / (2LL * sh));
+  shownWidth = std::max(1, shownWidth);
+  shownHeight = std::max(1, shownHeight);
+  h.x = {sw, shownWidth, (width - shownWidth) / 2, width};
+  h.y = {sh, shownHeight, (height - shownHeight) / 2, height};
+}
+
+// The window pixels that show `area` of the screen.
+rt::PixelRect ShownInWindow(const rt::PixelRect& area) {
+  const HackTarget& h = Hack();
+  const int left = h.x.FirstShowing(area.x), top = h.y.FirstShowing(area.y);
+  return {left, top, h.x.FirstShowing(area.right()) - left, h.y.FirstShowing(area.bottom()) - top};
+}
+
+void EndOnSignal(int) {
+  _exit(0);
+}
+
+// The window may go while pixels are on their way to it; that ends the program as its
+// DestroyNotify does. Every other error is Xlib's to report.
+int HackError(Display* display, XErrorEvent* error) {
+  if (error->resourceid == Hack().window &&
+      (error->error_code == BadWindow || error->error_code == BadDrawable))
+    _exit(0);
+  return Hack().xlibErrorHandler(display, error);
+}
+
+bool Start(int argc, char** argv, std::string& error);  // with the entry points below
+
+// Start, then the window a display mode's command line names, checked to be there.
+bool StartWithHackWindow(int argc, char** argv, std::string& error) {
+  Window requested = 0;
+  if (!HackWindowRequested(argc, argv, requested, error)) return false;
+  if (!Start(argc, argv, error)) return false;
+  if (requested == 0) return true;
+  X11State& s = S();
+  XWindowAttributes attributes{};
+  BeginTrap();
+  const Status found = XGetWindowAttributes(s.display, requested, &attributes);
+  if (!EndTrap() || found == 0) {
+    error = "no window " + HexId(requested) + " on display '" + DisplayString(s.display) + "'";
+    return false;
+  }
+  if (attributes.visual == nullptr || attributes.visual->c_class != TrueColor) {
+    error = "window " + HexId(requested) + " has no true-colour visual";
+    return false;
+  }
+  HackTarget& h = Hack();
+  h.window = requested;
+  // Images take the window's own visual and depth, which need not be the screen's default.
+  s.visual = attributes.visual;
+  s.depth = attributes.depth;
+  h.previewScreen = {s.monitors.front().width, s.monitors.front().height};
+  SetHackWindowSize(attributes.width, attributes.height);
+  struct sigaction end {};
+  end.sa_handler = EndOnSignal;
+  sigaction(SIGTERM, &end, nullptr);  // how xscreensaver ends a display mode
+  h.xlibErrorHandler = XSetErrorHandler(HackError);
+  return true;
+}
+
+// One copy per window, so that xscreensaver's copies on several monitors run side by side.
+// xscreensaver may start the next copy on a window as soon as it has told the last one to end,
+// before the server has seen that one go: a taken window is asked again for a moment.
+bool HackInstanceRunning() {
+  HackTarget& h = Hack();
+  if (h.instanceChecked) return h.anotherInstance;
+  h.instanceChecked = true;
+  const std::string name =
+      "_QUIETGLASS_" + std::to_string(getuid()) + "_WINDOW_" + HexId(h.window);
+  h.anotherInstance = AnotherCopyOwns(name);
+  for (int attempt = 0; attempt < 10 && h.anotherInstance; ++attempt) {
+    poll(nullptr, 0, 50);
+    h.anotherInstance = AnotherCopyOwns(name);
+  }
+  return h.anotherInstance;
+}
+
+// The full-screen window is the target: only its size, its exposures and its end are heard of.
+NativeWindow AdoptHackWindow() {
+  X11State& s = S();
+  const Window window = Hack().window;
+  XSelectInput(s.display, window, StructureNotifyMask | ExposureMask);
+  if (s.gc == nullptr) s.gc = XCreateGC(s.display, window, 0, nullptr);
+  XFlush(s.display);
+  return window;
+}
+
+// The events of a display mode's window; false for those the runtime does not hear of.
+bool TranslateHack(const XEvent& xevent) {
+  HackTarget& h = Hack();
+  if (xevent.xany.window != h.window) return false;
+  Event out;
+  switch (xevent.type) {
+    case DestroyNotify:
+      _exit(0);
+    case ConfigureNotify: {
+      const int width = xevent.xconfigure.width, height = xevent.xconfigure.height;
+      if (rt::PixelSize{width, height} == h.windowSize) return false;
+      SetHackWindowSize(width, height);
+      out.type = EventType::ScreenChanged;  // the runtime covers the new size and repaints
+      break;
+    }
+    case Expose: {
+      out.type = EventType::Exposed;
+      out.window = h.window;
+      rt::PixelRect area{xevent.xexpose.x, xevent.xexpose.y, xevent.xexpose.width,
+                         xevent.xexpose.height};
+      if (h.scaled) {
+        const int left = h.x.SourceOf(area.x), top = h.y.SourceOf(area.y);
+        area = {left, top, h.x.SourceOf(area.right() - 1) + 1 - left,
+                h.y.SourceOf(area.bottom() - 1) + 1 - top};
+      }
+      out.x = area.x;
+      out.y = area.y;
+      out.width = area.width;
+      out.height = area.height;
+      break;
+    }
+    default:
+      return false;
+  }
+  rt::PostEvent(out);
+  return true;
+}
+
+// A preview's pixels: each window pixel takes the one screen pixel it shows.
+void PresentScaled(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  X11State& s = S();
+  HackTarget& h = Hack();
+  const rt::PixelRect shown = ShownInWindow(area);
+  if (shown.empty()) return;
+  h.columns.resize(static_cast<std::size_t>(shown.width));
+  for (int i = 0; i < shown.width; ++i) h.columns[i] = h.x.SourceOf(shown.x + i) - area.x;
+  h.scaledPixels.resize(static_cast<std::size_t>(shown.width) * shown.height);
+  rt::Pixel* out = h.scaledPixels.data();
+  for (int j = 0; j < shown.height; ++j) {
+    const rt::Pixel* row =
+        pixels + static_cast<std::ptrdiff_t>(h.y.SourceOf(shown.y + j) - area.y) * stride;
+    for (int i = 0; i < shown.width; ++i) *out++ = row[h.columns[i]];
+  }
+  s.unflushed = true;
+  if (s.useShm && PresentShm(window, shown, h.scaledPixels.data(), shown.width)) return;
+  PresentPlain(window, shown, h.scaledPixels.data(), shown.width);
+}
+
+void FillScaled(Window window, const rt::PixelRect& area, rt::Pixel colour) {
+  X11State& s = S();
+  const rt::PixelRect shown = ShownInWindow(area);
+  if (shown.empty()) return;
+  s.unflushed = true;
+  XSetForeground(s.display, s.gc, PixelValue(colour));
+  XFillRectangle(s.display, window, s.gc, shown.x, shown.y, static_cast<unsigned>(shown.width),
+                 static_cast<unsigned>(shown.height));
+}
+
 // ---- The host's entry points -----------------------------------------------------------------
 
 bool Start(int argc, char** argv, std::string& error) {
@@ -890,13 +1191,15 @@ bool Start(int argc, char** argv, std::string& error) {
 }
 
 std::string CommandLineText() {
+  if (InHackMode()) return "/S";  // a display mode is the saver
   return S().commandLine;
 }
 
 bool AnotherInstanceRunning() {
+  if (InHackMode()) return HackInstanceRunning();
   X11State& s = S();
   if (!s.instanceChecked) {
-    s.anotherInstance = AnotherCopyOwnsTheServer();
+    s.anotherInstance = AnotherCopyOwns("_QUIETGLASS_" + std::to_string(getuid()));
     s.instanceChecked = true;
   }
   return s.anotherInstance;
@@ -907,6 +1210,7 @@ void EndProcess(int status) {
 }
 
 std::vector<rt::PixelRect> Monitors() {
+  if (InHackMode()) return {Hack().screen};
   return S().monitors;
 }
 
@@ -924,6 +1228,7 @@ double ClockSeconds() {
 }
 
 void MoveCursor(int x, int y) {
+  if (InHackMode()) return;  // the pointer is xscreensaver's, and a move would wake it
   XWarpPointer(S().display, None, S().root, 0, 0, 0, 0, x, y);
   XFlush(S().display);
 }
@@ -940,6 +1245,7 @@ FrameExtents FrameFor(const WindowSpec& spec) {
 }
 
 NativeWindow CreateWindow(const WindowSpec& spec) {
+  if (InHackMode() && spec.kind == WindowKind::FullScreen) return AdoptHackWindow();
   X11State& s = S();
   const bool fullScreen = spec.kind == WindowKind::FullScreen;
   XSetWindowAttributes attributes{};
@@ -980,6 +1286,7 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
 }
 
 void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  if (InHackMode() && Hack().scaled) return PresentScaled(window, area, pixels, stride);
   X11State& s = S();
   if (area.empty()) return;
   s.unflushed = true;
@@ -988,6 +1295,7 @@ void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pi
 }
 
 void Fill(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
+  if (InHackMode() && Hack().scaled) return FillScaled(window, area, colour);
   X11State& s = S();
   if (area.empty()) return;
   s.unflushed = true;
@@ -1030,7 +1338,7 @@ void Wait(double timeoutSeconds) {
 
 const host::Host host::kX11Host = {
     "x11",
-    Start,
+    StartWithHackWindow,
     CommandLineText,
     AnotherInstanceRunning,
     EndProcess,
