@@ -389,20 +389,4 @@ void Wait(double timeoutSeconds) {
 }  // namespace
 }  // namespace host
 
-const host::Host host::kWin32Host = {
-    "win32",
-    Start,
-    CommandLineText,
-    AnotherInstanceRunning,
-    EndProcess,
-    Monitors,
-    MonotonicSeconds,
-    ClockSeconds,
-    MoveCursor,
-    FrameFor,
-    CreateWindow,
-    Present,
-    Fill,
-    Flush,
-    Wait,
-};
+QG_HOST_TABLE(kWin32Host, "win32");

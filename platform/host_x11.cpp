@@ -35,6 +35,7 @@ constexpr int kXKeyPressEvent = KeyPress;
 #undef KeyPress
 
 #include "platform/host.h"
+#include "platform/posix.h"
 
 namespace host {
 namespace {
@@ -127,7 +128,9 @@ void Convert(XImage* image, const rt::Pixel* pixels, int stride) {
     const rt::Pixel* src = pixels + static_cast<std::ptrdiff_t>(y) * stride;
     if (plain) {
       auto* dst = reinterpret_cast<std::uint32_t*>(image->data + y * image->bytes_per_line);
-      for (int x = 0; x < image->width; ++x) dst[x] = src[x] & 0xFFFFFF;
+      // A 32-bit visual's spare bits are alpha, which a compositing manager reads: opaque.
+      const std::uint32_t spare = image->depth == 32 ? 0xFF000000u : 0;
+      for (int x = 0; x < image->width; ++x) dst[x] = (src[x] & 0xFFFFFF) | spare;
     } else {
       for (int x = 0; x < image->width; ++x) XPutPixel(image, x, y, PixelValue(src[x]));
     }
@@ -480,12 +483,6 @@ bool Translate(XEvent& xevent) {
   return true;
 }
 
-double Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
 // Waits until the X connection has something to read or `seconds` pass (negative: for ever).
 // True when the server has sent something within `seconds` (negative: for ever).
 bool PollConnection(double seconds) {
@@ -600,12 +597,13 @@ FrameExtents AskFrameExtents(const WindowSpec& settings) {
   request.xclient.format = 32;
   XSendEvent(s.display, s.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &request);
   const Atom extents = Intern("_NET_FRAME_EXTENTS");
-  const double deadline = Now() + 0.5;
-  for (bool answered = false; !answered && Now() < deadline;) {
+  const double deadline = posix::MonotonicSeconds() + 0.5;
+  for (bool answered = false; !answered && posix::MonotonicSeconds() < deadline;) {
     XEvent event;
     while (XCheckTypedWindowEvent(s.display, probe, PropertyNotify, &event))
       answered = answered || event.xproperty.atom == extents;
-    if (!answered) PollConnection(std::max(0.0, std::min(0.05, deadline - Now())));
+    if (!answered)
+      PollConnection(std::max(0.0, std::min(0.05, deadline - posix::MonotonicSeconds())));
   }
   Atom type;
   int format;
@@ -657,8 +655,9 @@ constexpr unsigned kPointerEvents = ButtonPressMask | ButtonReleaseMask | Pointe
 bool TakeGrabs(Window window) {
   Display* display = S().display;
   bool keyboard = false, pointer = false;
-  const double deadline = Now() + 1.0;
-  for (bool first = true; !(keyboard && pointer) && (first || Now() < deadline); first = false) {
+  const double deadline = posix::MonotonicSeconds() + 1.0;
+  for (bool first = true; !(keyboard && pointer) && (first || posix::MonotonicSeconds() < deadline);
+       first = false) {
     if (!first) poll(nullptr, 0, 10);
     if (!keyboard)
       keyboard = XGrabKeyboard(display, window, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
@@ -819,7 +818,6 @@ int DisplayLost(Display*) {
   [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
   _exit(1);
 }
-
 
 // ---- Drawing into another program's window: xscreensaver's display modes ----------------------
 //
@@ -985,14 +983,8 @@ int HackError(Display* display, XErrorEvent* error) {
   return Hack().xlibErrorHandler(display, error);
 }
 
-bool Start(int argc, char** argv, std::string& error);  // with the entry points below
-
-// Start, then the window a display mode's command line names, checked to be there.
-bool StartWithHackWindow(int argc, char** argv, std::string& error) {
-  Window requested = 0;
-  if (!HackWindowRequested(argc, argv, requested, error)) return false;
-  if (!Start(argc, argv, error)) return false;
-  if (requested == 0) return true;
+// The window a display mode's command line names, checked to be there, becomes the target.
+bool AdoptHackTarget(Window requested, std::string& error) {
   X11State& s = S();
   XWindowAttributes attributes{};
   BeginTrap();
@@ -1026,8 +1018,7 @@ bool HackInstanceRunning() {
   HackTarget& h = Hack();
   if (h.instanceChecked) return h.anotherInstance;
   h.instanceChecked = true;
-  const std::string name =
-      "_QUIETGLASS_" + std::to_string(getuid()) + "_WINDOW_" + HexId(h.window);
+  const std::string name = "_QUIETGLASS_" + std::to_string(getuid()) + "_WINDOW_" + HexId(h.window);
   h.anotherInstance = AnotherCopyOwns(name);
   for (int attempt = 0; attempt < 10 && h.anotherInstance; ++attempt) {
     poll(nullptr, 0, 50);
@@ -1114,12 +1105,11 @@ void FillScaled(Window window, const rt::PixelRect& area, rt::Pixel colour) {
                  static_cast<unsigned>(shown.height));
 }
 
-// ---- The host's entry points -----------------------------------------------------------------
-
-bool Start(int argc, char** argv, std::string& error) {
+// Opens the display and learns what drawing on it needs.
+bool Connect(int argc, char** argv, std::string& error) {
   X11State& s = S();
   OpenStandardDescriptors();
-  for (int i = 1; i < argc; ++i) s.commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+  s.commandLine = posix::JoinArguments(argc, argv);
   const std::string name = XDisplayName(nullptr);
   if (name.empty()) {
     error = "no display to show on (DISPLAY is not set)";
@@ -1190,6 +1180,14 @@ bool Start(int argc, char** argv, std::string& error) {
   return true;
 }
 
+// ---- The host's entry points -----------------------------------------------------------------
+
+bool Start(int argc, char** argv, std::string& error) {
+  Window requested = 0;  // a display mode's window (xscreensaver's), or none
+  if (!HackWindowRequested(argc, argv, requested, error)) return false;
+  return Connect(argc, argv, error) && (requested == 0 || AdoptHackTarget(requested, error));
+}
+
 std::string CommandLineText() {
   if (InHackMode()) return "/S";  // a display mode is the saver
   return S().commandLine;
@@ -1215,16 +1213,11 @@ std::vector<rt::PixelRect> Monitors() {
 }
 
 double MonotonicSeconds() {
-  return Now();
+  return posix::MonotonicSeconds();
 }
 
 double ClockSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
-         static_cast<double>(now.tv_nsec) / 1e9;
+  return posix::LocalSecondsSinceMidnight();
 }
 
 void MoveCursor(int x, int y) {
@@ -1311,7 +1304,7 @@ void Flush() {
 
 void Wait(double timeoutSeconds) {
   X11State& s = S();
-  const double deadline = timeoutSeconds < 0 ? 0 : Now() + timeoutSeconds;
+  const double deadline = timeoutSeconds < 0 ? 0 : posix::MonotonicSeconds() + timeoutSeconds;
   for (;;) {
     // What Xlib has read already comes first; the connection is read only when poll says there
     // is something, so a wait between two ticks costs one poll and no empty reads.
@@ -1324,32 +1317,17 @@ void Wait(double timeoutSeconds) {
     if (posted) return;
     // Each flush costs the socket a write and two reads, so only when something waits.
     if (s.unflushed) Flush();
-    const double left = timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - Now());
+    const double left =
+        timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - posix::MonotonicSeconds());
     if (PollConnection(left)) {
       XEventsQueued(s.display, QueuedAfterReading);
       continue;
     }
-    if (timeoutSeconds >= 0 && Now() >= deadline) return;
+    if (timeoutSeconds >= 0 && posix::MonotonicSeconds() >= deadline) return;
   }
 }
 
 }  // namespace
 }  // namespace host
 
-const host::Host host::kX11Host = {
-    "x11",
-    StartWithHackWindow,
-    CommandLineText,
-    AnotherInstanceRunning,
-    EndProcess,
-    Monitors,
-    MonotonicSeconds,
-    ClockSeconds,
-    MoveCursor,
-    FrameFor,
-    CreateWindow,
-    Present,
-    Fill,
-    Flush,
-    Wait,
-};
+QG_HOST_TABLE(kX11Host, "x11");
