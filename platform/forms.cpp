@@ -102,30 +102,30 @@ Form::Form() = default;
 Form::~Form() = default;
 
 host::WindowSpec FormAccess::Spec(const Form& form) {
-  host::WindowSpec spec;
+  host::WindowSpec settings;
   const bool fullScreen = form.state_ == WindowState::Maximized;
-  spec.kind = fullScreen ? host::WindowKind::FullScreen : host::WindowKind::Dialog;
-  spec.caption = form.Caption;
-  spec.sizable = form.Border == BorderStyle::Sizable;
-  spec.controlBox = form.ControlBox;
-  spec.minButton = form.ControlBox && form.MinButton;  // the buttons sit beside the close box
-  spec.maxButton = form.ControlBox && form.MaxButton;
-  spec.inTaskbar = form.ShowInTaskbar;
-  spec.icon = form.Icon;
-  spec.background = form.BackColor;
+  settings.kind = fullScreen ? host::WindowKind::FullScreen : host::WindowKind::Dialog;
+  settings.caption = form.Caption;
+  settings.sizable = form.Border == BorderStyle::Sizable;
+  settings.controlBox = form.ControlBox;
+  settings.minButton = form.ControlBox && form.MinButton;  // the buttons sit beside the close box
+  settings.maxButton = form.ControlBox && form.MaxButton;
+  settings.inTaskbar = form.ShowInTaskbar;
+  settings.icon = form.Icon;
+  settings.background = form.BackColor;
   if (fullScreen) {
     const PixelRect desktop = CurrentDesktop().bounds;
-    spec.client = {desktop.width, desktop.height};
-    spec.outer = desktop;
-    return spec;
+    settings.client = {desktop.width, desktop.height};
+    settings.outer = desktop;
+    return settings;
   }
-  spec.client = {TwipsToPixels(form.ClientWidth), TwipsToPixels(form.ClientHeight)};
-  const host::FrameExtents frame = Host().FrameFor(spec);
+  settings.client = {TwipsToPixels(form.ClientWidth), TwipsToPixels(form.ClientHeight)};
+  const host::FrameExtents frame = Host().FrameFor(settings);
   const PixelRect primary = CurrentDesktop().primary;
-  spec.outer = {primary.x + TwipsToPixels(form.left_), primary.y + TwipsToPixels(form.top_),
-                spec.client.width + frame.left + frame.right,
-                spec.client.height + frame.top + frame.bottom};
-  return spec;
+  settings.outer = {primary.x + TwipsToPixels(form.left_), primary.y + TwipsToPixels(form.top_),
+                    settings.client.width + frame.left + frame.right,
+                    settings.client.height + frame.top + frame.bottom};
+  return settings;
 }
 
 void FormAccess::Cover(Form& form, OpenWindow& window, const Desktop& desktop) {
@@ -155,19 +155,19 @@ void Form::Show(ShowMode mode) {
     if (focus_ == nullptr) SetActiveControl(NextTabStop(false));  // the first tab stop
   }
   if (!shown_) {
-    const host::WindowSpec spec = FormAccess::Spec(*this);
+    const host::WindowSpec settings = FormAccess::Spec(*this);
     // A full-screen window with no monitor to cover could never be seen, nor ended by the user.
-    if (spec.kind == host::WindowKind::FullScreen &&
-        (spec.client.width <= 0 || spec.client.height <= 0))
+    if (settings.kind == host::WindowKind::FullScreen &&
+        (settings.client.width <= 0 || settings.client.height <= 0))
       Fail("no monitor to show on");
-    const host::NativeWindow native = Host().CreateWindow(spec);
+    const host::NativeWindow native = Host().CreateWindow(settings);
     if (native == 0) Fail("cannot create a window");
     shown_ = true;
     State().windows.push_back({this, native, 0, 0});
-    if (spec.kind == host::WindowKind::FullScreen) {
+    if (settings.kind == host::WindowKind::FullScreen) {
       FormAccess::Cover(*this, State().windows.back(), CurrentDesktop());
     } else {
-      area_ = {0, 0, spec.client.width, spec.client.height};
+      area_ = {0, 0, settings.client.width, settings.client.height};
       InvalidatePixels(area_);
     }
   }

@@ -84,11 +84,11 @@ struct Host {
   // Puts the mouse cursor at (x, y) desktop pixels, already clamped to the primary monitor.
   void (*MoveCursor)(int x, int y);
   // The frame the window system will put around a window of this kind.
-  FrameExtents (*FrameFor)(const WindowSpec& spec);
+  FrameExtents (*FrameFor)(const WindowSpec& settings);
   // Creates the window and shows it; 0 when it cannot be made. A full-screen window covers the
   // desktop (the bounding box of every monitor). A window shown under the pointer gets one
   // MouseMove.
-  NativeWindow (*CreateWindow)(const WindowSpec& spec);
+  NativeWindow (*CreateWindow)(const WindowSpec& settings);
   // Puts `area` (client pixels) on the screen from `pixels`, `stride` pixels per row.
   void (*Present)(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels,
                   int stride);

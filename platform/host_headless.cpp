@@ -18,7 +18,7 @@ struct EndedSignal {};
 struct StoppedSignal {};
 
 struct Window {
-  host::WindowSpec spec;
+  host::WindowSpec settings;
   rt::PixelRect client;  // on the screen
 };
 
@@ -139,7 +139,7 @@ void Apply(Input& input) {
       // A window system grows its full-screen windows with the screen, then tells the program.
       SetMonitors(input.monitors);
       for (Window& window : s.windows)
-        if (window.spec.kind == host::WindowKind::FullScreen) window.client = s.screenRect;
+        if (window.settings.kind == host::WindowKind::FullScreen) window.client = s.screenRect;
       host::Event event;
       event.type = host::EventType::ScreenChanged;
       rt::PostEvent(event);
@@ -311,22 +311,22 @@ void MoveCursor(int x, int y) {
   MovePointer(x, y);
 }
 
-FrameExtents FrameFor(const WindowSpec& spec) {
-  return spec.kind == WindowKind::FullScreen ? FrameExtents{} : S().config.dialogFrame;
+FrameExtents FrameFor(const WindowSpec& settings) {
+  return settings.kind == WindowKind::FullScreen ? FrameExtents{} : S().config.dialogFrame;
 }
 
-NativeWindow CreateWindow(const WindowSpec& spec) {
+NativeWindow CreateWindow(const WindowSpec& settings) {
   HeadlessState& s = S();
   rt::PixelRect client = s.screenRect;
-  if (spec.kind == WindowKind::Dialog) {
-    const FrameExtents frame = FrameFor(spec);
-    client = {spec.outer.x + frame.left, spec.outer.y + frame.top, spec.client.width,
-              spec.client.height};
+  if (settings.kind == WindowKind::Dialog) {
+    const FrameExtents frame = FrameFor(settings);
+    client = {settings.outer.x + frame.left, settings.outer.y + frame.top, settings.client.width,
+              settings.client.height};
   }
-  s.windows.push_back({spec, client});
-  s.result.windows.push_back({spec, client, Now()});
+  s.windows.push_back({settings, client});
+  s.result.windows.push_back({settings, client, Now()});
   const NativeWindow id = s.windows.size();
-  Draw(id, {0, 0, client.width, client.height}, nullptr, 0, spec.background);
+  Draw(id, {0, 0, client.width, client.height}, nullptr, 0, settings.background);
   s.paintLog.clear();
   // A window system reports the pointer once to a window that appears under it.
   if (WindowAt(s.pointerX, s.pointerY) == id) PointerEvent(EventType::MouseMove, 0);

@@ -95,7 +95,7 @@ struct Toplevel {
 };
 
 struct Window {
-  WindowSpec spec;
+  WindowSpec settings;
   int titleBar = 0;  // rows of our own title bar above the client area
   std::vector<std::unique_ptr<Toplevel>> toplevels;
 };
@@ -305,14 +305,14 @@ NativeWindow HandleOf(const Window* window) {
 }
 
 bool FullScreen(const Window& window) {
-  return window.spec.kind == WindowKind::FullScreen;
+  return window.settings.kind == WindowKind::FullScreen;
 }
 
 // The part of the window's client area that the toplevel shows.
 rt::PixelRect ShownArea(const Toplevel& top) {
   const Window& window = *top.window;
   if (FullScreen(window)) return OutputRect(top.outputName);
-  return {0, 0, window.spec.client.width, window.spec.client.height};
+  return {0, 0, window.settings.client.width, window.settings.client.height};
 }
 
 // Shows what was written into the layer since its last commit; false when there was nothing.
@@ -351,11 +351,11 @@ void Draw(Window& window, const rt::PixelRect& area, const rt::Pixel* pixels, in
     const rt::PixelRect shown = ShownArea(*top);
     rt::PixelRect part = rt::Intersect(area, shown);
     // The band's own colour over the band needs no pixels: the surface below shows it.
-    if (pixels == nullptr && colour == window.spec.background)
+    if (pixels == nullptr && colour == window.settings.background)
       part = rt::Intersect(part, layer.box);
     if (part.empty()) continue;
     if (rt::Union(layer.box, part) != layer.box)
-      Grow(layer, rt::Union(layer.box, part), shown.bottom(), window.spec.background);
+      Grow(layer, rt::Union(layer.box, part), shown.bottom(), window.settings.background);
     ShmBuffer& buffer = WritableBuffer(layer);
     for (int y = part.y; y < part.bottom(); ++y) {
       rt::Pixel* dst = buffer.pixels + static_cast<std::size_t>(y - layer.box.y) * layer.box.width +
@@ -412,7 +412,7 @@ const xdg_surface_listener kXdgSurfaceListener = {
             // The middle of a 2 x 2 buffer: a scaler that samples past the source's edge (pixman
             // does, leaving the last column black) still finds the band's colour there.
             if (!top.band) {
-              top.band = NewBuffer(2, 2, 2, top.window->spec.background);
+              top.band = NewBuffer(2, 2, 2, top.window->settings.background);
               wp_viewport_set_source(top.viewport, wl_fixed_from_double(0.5),
                                      wl_fixed_from_double(0.5), wl_fixed_from_int(1),
                                      wl_fixed_from_int(1));
@@ -420,7 +420,7 @@ const xdg_surface_listener kXdgSurfaceListener = {
             wp_viewport_set_destination(top.viewport, width, height);
           } else {
             DropBuffer(top.band);  // no viewporter: a band as large as the output
-            top.band = NewBuffer(width, height, height, top.window->spec.background);
+            top.band = NewBuffer(width, height, height, top.window->settings.background);
           }
           wl_surface_attach(top.surface, top.band->buffer, 0, 0);
           wl_surface_damage(top.surface, 0, 0, width, height);
@@ -462,12 +462,12 @@ const xdg_toplevel_listener kToplevelListener = {
 void LayOutDialog(Toplevel& top, int titleBar) {
   Window& window = *top.window;
   Layer& layer = top.layer;
-  const int width = std::max(1, window.spec.client.width);
-  const int height = std::max(1, window.spec.client.height);
+  const int width = std::max(1, window.settings.client.width);
+  const int height = std::max(1, window.settings.client.height);
   xdg_toplevel_set_min_size(top.toplevel, width, height + titleBar);
   xdg_toplevel_set_max_size(top.toplevel, width, height + titleBar);
   const rt::PixelRect box{0, -titleBar, width, height + titleBar};
-  auto fresh = NewBuffer(box.width, box.height, box.height, window.spec.background);
+  auto fresh = NewBuffer(box.width, box.height, box.height, window.settings.background);
   if (const int latest = layer.back >= 0 ? layer.back : layer.front; latest >= 0)
     std::copy_n(layer.buffers[latest]->pixels + static_cast<std::size_t>(window.titleBar) * width,
                 static_cast<std::size_t>(width) * height,
@@ -477,8 +477,8 @@ void LayOutDialog(Toplevel& top, int titleBar) {
     rt::Canvas canvas{fresh->pixels, width, box, bar};
     canvas.Fill(bar, kTitleBarColour);
     const rt::BitmapFont& font = rt::kDialogFont;
-    rt::DrawText(canvas, 5, bar.y + (bar.height - font.lineHeight) / 2, font, window.spec.caption,
-                 kTitleTextColour);
+    rt::DrawText(canvas, 5, bar.y + (bar.height - font.lineHeight) / 2, font,
+                 window.settings.caption, kTitleTextColour);
   }
   for (auto& buffer : layer.buffers) DropBuffer(buffer);
   layer.buffers[0] = std::move(fresh);
@@ -513,7 +513,7 @@ Toplevel& AddToplevel(Window& window, Output* output) {
   top->toplevel = xdg_surface_get_toplevel(top->xdgSurface);
   xdg_toplevel_add_listener(top->toplevel, &kToplevelListener, top.get());
   xdg_toplevel_set_app_id(top->toplevel, "quietglass");
-  xdg_toplevel_set_title(top->toplevel, window.spec.caption.c_str());
+  xdg_toplevel_set_title(top->toplevel, window.settings.caption.c_str());
   top->layer.surface = top->surface;
   if (output != nullptr) {
     top->outputName = output->name;
@@ -529,8 +529,8 @@ Toplevel& AddToplevel(Window& window, Output* output) {
     wl_region_destroy(none);
     wl_surface_commit(top->layer.surface);
   } else {
-    const int width = std::max(1, window.spec.client.width);
-    const int height = std::max(1, window.spec.client.height);
+    const int width = std::max(1, window.settings.client.width);
+    const int height = std::max(1, window.settings.client.height);
     xdg_toplevel_set_min_size(top->toplevel, width, height + window.titleBar);
     xdg_toplevel_set_max_size(top->toplevel, width, height + window.titleBar);
     if (s.decorations != nullptr) {
@@ -1052,23 +1052,23 @@ void MoveCursor(int, int) {
   // A Wayland client cannot move the pointer; over the saver it is hidden instead.
 }
 
-FrameExtents FrameFor(const WindowSpec& spec) {
+FrameExtents FrameFor(const WindowSpec& settings) {
   // The compositor's own decorations are out of our hands and never part of the client area.
-  if (spec.kind == WindowKind::FullScreen || S().decorations != nullptr) return {};
+  if (settings.kind == WindowKind::FullScreen || S().decorations != nullptr) return {};
   return {0, kTitleBarHeight, 0, 0};
 }
 
-NativeWindow CreateWindow(const WindowSpec& spec) {
+NativeWindow CreateWindow(const WindowSpec& settings) {
   WaylandState& s = S();
   auto owned = std::make_unique<Window>();
   Window& window = *owned;
-  window.spec = spec;
+  window.settings = settings;
   s.windows.push_back(std::move(owned));
   const NativeWindow handle = s.windows.size();
   if (FullScreen(window)) {
     for (Output* output : ReadyOutputs()) AddToplevel(window, output);
   } else {
-    window.titleBar = FrameFor(spec).top;
+    window.titleBar = FrameFor(settings).top;
     AddToplevel(window, nullptr);
   }
   // The first configure comes in answer to the first commit; buffers may be attached after it.

@@ -211,18 +211,18 @@ bool PumpMessages() {
 }
 
 // The window's frame and buttons, from the form's settings.
-DWORD StyleOf(const WindowSpec& spec) {
-  if (spec.kind == WindowKind::FullScreen) return WS_POPUP;
+DWORD StyleOf(const WindowSpec& settings) {
+  if (settings.kind == WindowKind::FullScreen) return WS_POPUP;
   DWORD style = WS_POPUP | WS_CAPTION;  // a caption without WS_SYSMENU has no close button
-  if (spec.controlBox) style |= WS_SYSMENU;
-  if (spec.minButton) style |= WS_MINIMIZEBOX;
-  if (spec.maxButton) style |= WS_MAXIMIZEBOX;
-  if (spec.sizable) style |= WS_THICKFRAME;
+  if (settings.controlBox) style |= WS_SYSMENU;
+  if (settings.minButton) style |= WS_MINIMIZEBOX;
+  if (settings.maxButton) style |= WS_MAXIMIZEBOX;
+  if (settings.sizable) style |= WS_THICKFRAME;
   return style;
 }
-DWORD ExStyleOf(const WindowSpec& spec) {
-  if (spec.kind == WindowKind::FullScreen) return WS_EX_TOPMOST;
-  return (spec.sizable ? 0 : WS_EX_DLGMODALFRAME) | (spec.inTaskbar ? WS_EX_APPWINDOW : 0);
+DWORD ExStyleOf(const WindowSpec& settings) {
+  if (settings.kind == WindowKind::FullScreen) return WS_EX_TOPMOST;
+  return (settings.sizable ? 0 : WS_EX_DLGMODALFRAME) | (settings.inTaskbar ? WS_EX_APPWINDOW : 0);
 }
 
 // ---- The host's entry points -----------------------------------------------------------------
@@ -299,30 +299,31 @@ void MoveCursor(int x, int y) {
   ::SetCursorPos(x, y);
 }
 
-FrameExtents FrameFor(const WindowSpec& spec) {
-  if (spec.kind == WindowKind::FullScreen) return {};
+FrameExtents FrameFor(const WindowSpec& settings) {
+  if (settings.kind == WindowKind::FullScreen) return {};
   RECT r{0, 0, 0, 0};
-  AdjustWindowRectEx(&r, StyleOf(spec), FALSE, ExStyleOf(spec));
+  AdjustWindowRectEx(&r, StyleOf(settings), FALSE, ExStyleOf(settings));
   return {-r.left, -r.top, r.right, r.bottom};
 }
 
-NativeWindow CreateWindow(const WindowSpec& spec) {
+NativeWindow CreateWindow(const WindowSpec& settings) {
   Win32State& s = S();
   HWND owner = nullptr;
-  if (spec.kind == WindowKind::Dialog && !spec.inTaskbar) {
+  if (settings.kind == WindowKind::Dialog && !settings.inTaskbar) {
     if (s.hiddenOwner == nullptr) {
       s.hiddenOwner = CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                       s.instance, nullptr);
     }
     owner = s.hiddenOwner;
   }
-  const std::wstring caption = Wide(spec.caption);
-  HWND handle = CreateWindowExW(ExStyleOf(spec), kWindowClass, caption.c_str(), StyleOf(spec),
-                                spec.outer.x, spec.outer.y, spec.outer.width, spec.outer.height,
-                                owner, nullptr, s.instance, nullptr);
+  const std::wstring caption = Wide(settings.caption);
+  HWND handle =
+      CreateWindowExW(ExStyleOf(settings), kWindowClass, caption.c_str(), StyleOf(settings),
+                      settings.outer.x, settings.outer.y, settings.outer.width,
+                      settings.outer.height, owner, nullptr, s.instance, nullptr);
   if (handle == nullptr) return 0;
-  SetWindowLongPtrW(handle, GWLP_USERDATA, static_cast<LONG_PTR>(ToColorRef(spec.background)));
-  if (spec.icon != nullptr) {
+  SetWindowLongPtrW(handle, GWLP_USERDATA, static_cast<LONG_PTR>(ToColorRef(settings.background)));
+  if (settings.icon != nullptr) {
     // The program's windows carry its one icon, which the resources hold at both depths.
     const auto big =
         static_cast<HICON>(LoadImageW(s.instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,

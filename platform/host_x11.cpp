@@ -499,16 +499,16 @@ void SetCardinals(Window window, const char* property, Atom type, const long* va
 
 // Everything the window manager reads from a dialog before mapping it: what kind of window it
 // is, and which of move, resize, minimize, maximize and close it offers.
-void SetDialogHints(Window window, const WindowSpec& spec) {
+void SetDialogHints(Window window, const WindowSpec& settings) {
   Display* display = S().display;
   XSizeHints* size = XAllocSizeHints();
   size->flags = USPosition | PPosition | PWinGravity;
-  size->x = spec.outer.x;
-  size->y = spec.outer.y;
-  if (!spec.sizable) {
+  size->x = settings.outer.x;
+  size->y = settings.outer.y;
+  if (!settings.sizable) {
     size->flags |= PMinSize | PMaxSize;
-    size->min_width = size->max_width = std::max(1, spec.client.width);
-    size->min_height = size->max_height = std::max(1, spec.client.height);
+    size->min_width = size->max_width = std::max(1, settings.client.width);
+    size->min_height = size->max_height = std::max(1, settings.client.height);
   }
   size->win_gravity = NorthWestGravity;  // the position is the frame's top-left corner
   XSetWMNormalHints(display, window, size);
@@ -521,10 +521,10 @@ void SetDialogHints(Window window, const WindowSpec& spec) {
   XSetWMHints(display, window, wm);
   XFree(wm);
 
-  XStoreName(display, window, spec.caption.c_str());
+  XStoreName(display, window, settings.caption.c_str());
   XChangeProperty(display, window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING"), 8,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(spec.caption.data()),
-                  static_cast<int>(spec.caption.size()));
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(settings.caption.data()),
+                  static_cast<int>(settings.caption.size()));
   // Motif hints: functions the window manager may offer and the decorations it draws. Every
   // window may be moved and closed (a close request ends a dialog cleanly).
   constexpr long kFunctions = 1, kDecorations = 2;
@@ -533,15 +533,15 @@ void SetDialogHints(Window window, const WindowSpec& spec) {
   constexpr long kDecorBorder = 2, kDecorResize = 4, kDecorTitle = 8, kDecorMenu = 16,
                  kDecorMinimize = 32, kDecorMaximize = 64;
   long functions = kFuncMove | kFuncClose, decorations = kDecorBorder | kDecorTitle;
-  if (spec.sizable) functions |= kFuncResize, decorations |= kDecorResize;
-  if (spec.controlBox) decorations |= kDecorMenu;
-  if (spec.minButton) functions |= kFuncMinimize, decorations |= kDecorMinimize;
-  if (spec.maxButton) functions |= kFuncMaximize, decorations |= kDecorMaximize;
+  if (settings.sizable) functions |= kFuncResize, decorations |= kDecorResize;
+  if (settings.controlBox) decorations |= kDecorMenu;
+  if (settings.minButton) functions |= kFuncMinimize, decorations |= kDecorMinimize;
+  if (settings.maxButton) functions |= kFuncMaximize, decorations |= kDecorMaximize;
   const long motif[5] = {kFunctions | kDecorations, functions, decorations, 0, 0};
   SetCardinals(window, "_MOTIF_WM_HINTS", Intern("_MOTIF_WM_HINTS"), motif, 5);
   const long dialogType = static_cast<long>(Intern("_NET_WM_WINDOW_TYPE_DIALOG"));
   SetCardinals(window, "_NET_WM_WINDOW_TYPE", XA_ATOM, &dialogType, 1);
-  if (!spec.inTaskbar) {
+  if (!settings.inTaskbar) {
     const long skipTaskbar = static_cast<long>(Intern("_NET_WM_STATE_SKIP_TASKBAR"));
     SetCardinals(window, "_NET_WM_STATE", XA_ATOM, &skipTaskbar, 1);
   }
@@ -1226,23 +1226,23 @@ void MoveCursor(int x, int y) {
   XFlush(S().display);
 }
 
-FrameExtents FrameFor(const WindowSpec& spec) {
+FrameExtents FrameFor(const WindowSpec& settings) {
   X11State& s = S();
-  if (spec.kind == WindowKind::FullScreen) return {};
+  if (settings.kind == WindowKind::FullScreen) return {};
   // Every dialog has the same decorations, so the window manager is asked once.
   if (!s.frameKnown) {
-    s.dialogFrame = AskFrameExtents(spec);
+    s.dialogFrame = AskFrameExtents(settings);
     s.frameKnown = true;
   }
   return s.dialogFrame;
 }
 
-NativeWindow CreateWindow(const WindowSpec& spec) {
-  if (InHackMode() && spec.kind == WindowKind::FullScreen) return AdoptHackWindow();
+NativeWindow CreateWindow(const WindowSpec& settings) {
+  if (InHackMode() && settings.kind == WindowKind::FullScreen) return AdoptHackWindow();
   X11State& s = S();
-  const bool fullScreen = spec.kind == WindowKind::FullScreen;
+  const bool fullScreen = settings.kind == WindowKind::FullScreen;
   XSetWindowAttributes attributes{};
-  attributes.background_pixel = PixelValue(spec.background);
+  attributes.background_pixel = PixelValue(settings.background);
   attributes.border_pixel = 0;  // needed, with the colormap, when the visual is not the root's
   attributes.colormap = s.colormap;
   attributes.override_redirect = fullScreen ? True : False;
@@ -1250,8 +1250,8 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
                           PointerMotionMask | StructureNotifyMask |
                           (fullScreen ? VisibilityChangeMask : PropertyChangeMask);
   const Window xid = XCreateWindow(
-      s.display, s.root, spec.outer.x, spec.outer.y, std::max(1, spec.client.width),
-      std::max(1, spec.client.height), 0, s.depth, InputOutput, s.visual,
+      s.display, s.root, settings.outer.x, settings.outer.y, std::max(1, settings.client.width),
+      std::max(1, settings.client.height), 0, s.depth, InputOutput, s.visual,
       CWBackPixel | CWBorderPixel | CWColormap | CWOverrideRedirect | CWEventMask, &attributes);
   if (xid == 0) return 0;
   XClassHint classHint{const_cast<char*>("quietglass"), const_cast<char*>("Quietglass")};
@@ -1259,8 +1259,8 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
   // Nothing lists an override-redirect window, so only a dialog's icon is ever seen; the
   // saver skips the atom's round trip and the 4 KB property.
   if (!fullScreen) {
-    SetDialogHints(xid, spec);
-    SetIcon(xid, spec.icon);
+    SetDialogHints(xid, settings);
+    SetIcon(xid, settings.icon);
   }
   if (s.gc == nullptr) s.gc = XCreateGC(s.display, xid, 0, nullptr);
   if (fullScreen) {
@@ -1270,7 +1270,7 @@ NativeWindow CreateWindow(const WindowSpec& spec) {
       EndProcess(1);
     }
     s.fullScreens.push_back(xid);
-    if (s.bands.empty()) CoverOtherScreens(spec.background);
+    if (s.bands.empty()) CoverOtherScreens(settings.background);
   }
   XMapRaised(s.display, xid);
   if (fullScreen) TakeGrabs(xid);  // ours already: they move to the window, now viewable
