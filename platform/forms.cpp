@@ -101,8 +101,8 @@ void Timer::SetEnabled(bool enabled) {
 Form::Form() = default;
 Form::~Form() = default;
 
-host::WindowSpec FormAccess::Spec(const Form& form) {
-  host::WindowSpec settings;
+host::WindowSettings FormAccess::Settings(const Form& form) {
+  host::WindowSettings settings;
   const bool fullScreen = form.state_ == WindowState::Maximized;
   settings.kind = fullScreen ? host::WindowKind::FullScreen : host::WindowKind::Dialog;
   settings.caption = form.Caption;
@@ -138,12 +138,12 @@ void FormAccess::Cover(Form& form, OpenWindow& window, const Desktop& desktop) {
 
 float Form::Width() const {
   if (state_ == WindowState::Maximized) return ScreenWidthTwips();
-  return PixelsToTwips(FormAccess::Spec(*this).outer.width);
+  return PixelsToTwips(FormAccess::Settings(*this).outer.width);
 }
 
 float Form::Height() const {
   if (state_ == WindowState::Maximized) return ScreenHeightTwips();
-  return PixelsToTwips(FormAccess::Spec(*this).outer.height);
+  return PixelsToTwips(FormAccess::Settings(*this).outer.height);
 }
 
 void Form::Show(ShowMode mode) {
@@ -155,7 +155,7 @@ void Form::Show(ShowMode mode) {
     if (focus_ == nullptr) SetActiveControl(NextTabStop(false));  // the first tab stop
   }
   if (!shown_) {
-    const host::WindowSpec settings = FormAccess::Spec(*this);
+    const host::WindowSettings settings = FormAccess::Settings(*this);
     // A full-screen window with no monitor to cover could never be seen, nor ended by the user.
     if (settings.kind == host::WindowKind::FullScreen &&
         (settings.client.width <= 0 || settings.client.height <= 0))

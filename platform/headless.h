@@ -63,7 +63,7 @@ enum class Outcome {
 };
 
 struct WindowRecord {
-  host::WindowSpec settings;
+  host::WindowSettings settings;
   rt::PixelRect client;  // on the screen
   double createdAt = 0;
 };

@@ -21,7 +21,7 @@ enum class WindowKind {
 };
 
 // What a window is, from the form's layout settings; a host honours what its window system can.
-struct WindowSpec {
+struct WindowSettings {
   WindowKind kind = WindowKind::Dialog;
   std::string caption;      // UTF-8; empty for none
   rt::PixelRect outer;      // dialog: outer position and size (frame included)
@@ -84,11 +84,11 @@ struct Host {
   // Puts the mouse cursor at (x, y) desktop pixels, already clamped to the primary monitor.
   void (*MoveCursor)(int x, int y);
   // The frame the window system will put around a window of this kind.
-  FrameExtents (*FrameFor)(const WindowSpec& settings);
+  FrameExtents (*FrameFor)(const WindowSettings& settings);
   // Creates the window and shows it; 0 when it cannot be made. A full-screen window covers the
   // desktop (the bounding box of every monitor). A window shown under the pointer gets one
   // MouseMove.
-  NativeWindow (*CreateWindow)(const WindowSpec& settings);
+  NativeWindow (*CreateWindow)(const WindowSettings& settings);
   // Puts `area` (client pixels) on the screen from `pixels`, `stride` pixels per row.
   void (*Present)(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels,
                   int stride);

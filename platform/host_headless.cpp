@@ -18,7 +18,7 @@ struct EndedSignal {};
 struct StoppedSignal {};
 
 struct Window {
-  host::WindowSpec settings;
+  host::WindowSettings settings;
   rt::PixelRect client;  // on the screen
 };
 
@@ -311,11 +311,11 @@ void MoveCursor(int x, int y) {
   MovePointer(x, y);
 }
 
-FrameExtents FrameFor(const WindowSpec& settings) {
+FrameExtents FrameFor(const WindowSettings& settings) {
   return settings.kind == WindowKind::FullScreen ? FrameExtents{} : S().config.dialogFrame;
 }
 
-NativeWindow CreateWindow(const WindowSpec& settings) {
+NativeWindow CreateWindow(const WindowSettings& settings) {
   HeadlessState& s = S();
   rt::PixelRect client = s.screenRect;
   if (settings.kind == WindowKind::Dialog) {

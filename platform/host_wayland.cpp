@@ -95,7 +95,7 @@ struct Toplevel {
 };
 
 struct Window {
-  WindowSpec settings;
+  WindowSettings settings;
   int titleBar = 0;  // rows of our own title bar above the client area
   std::vector<std::unique_ptr<Toplevel>> toplevels;
 };
@@ -1052,13 +1052,13 @@ void MoveCursor(int, int) {
   // A Wayland client cannot move the pointer; over the saver it is hidden instead.
 }
 
-FrameExtents FrameFor(const WindowSpec& settings) {
+FrameExtents FrameFor(const WindowSettings& settings) {
   // The compositor's own decorations are out of our hands and never part of the client area.
   if (settings.kind == WindowKind::FullScreen || S().decorations != nullptr) return {};
   return {0, kTitleBarHeight, 0, 0};
 }
 
-NativeWindow CreateWindow(const WindowSpec& settings) {
+NativeWindow CreateWindow(const WindowSettings& settings) {
   WaylandState& s = S();
   auto owned = std::make_unique<Window>();
   Window& window = *owned;

@@ -211,7 +211,7 @@ bool PumpMessages() {
 }
 
 // The window's frame and buttons, from the form's settings.
-DWORD StyleOf(const WindowSpec& settings) {
+DWORD StyleOf(const WindowSettings& settings) {
   if (settings.kind == WindowKind::FullScreen) return WS_POPUP;
   DWORD style = WS_POPUP | WS_CAPTION;  // a caption without WS_SYSMENU has no close button
   if (settings.controlBox) style |= WS_SYSMENU;
@@ -220,7 +220,7 @@ DWORD StyleOf(const WindowSpec& settings) {
   if (settings.sizable) style |= WS_THICKFRAME;
   return style;
 }
-DWORD ExStyleOf(const WindowSpec& settings) {
+DWORD ExStyleOf(const WindowSettings& settings) {
   if (settings.kind == WindowKind::FullScreen) return WS_EX_TOPMOST;
   return (settings.sizable ? 0 : WS_EX_DLGMODALFRAME) | (settings.inTaskbar ? WS_EX_APPWINDOW : 0);
 }
@@ -299,14 +299,14 @@ void MoveCursor(int x, int y) {
   ::SetCursorPos(x, y);
 }
 
-FrameExtents FrameFor(const WindowSpec& settings) {
+FrameExtents FrameFor(const WindowSettings& settings) {
   if (settings.kind == WindowKind::FullScreen) return {};
   RECT r{0, 0, 0, 0};
   AdjustWindowRectEx(&r, StyleOf(settings), FALSE, ExStyleOf(settings));
   return {-r.left, -r.top, r.right, r.bottom};
 }
 
-NativeWindow CreateWindow(const WindowSpec& settings) {
+NativeWindow CreateWindow(const WindowSettings& settings) {
   Win32State& s = S();
   HWND owner = nullptr;
   if (settings.kind == WindowKind::Dialog && !settings.inTaskbar) {

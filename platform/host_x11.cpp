@@ -499,7 +499,7 @@ void SetCardinals(Window window, const char* property, Atom type, const long* va
 
 // Everything the window manager reads from a dialog before mapping it: what kind of window it
 // is, and which of move, resize, minimize, maximize and close it offers.
-void SetDialogHints(Window window, const WindowSpec& settings) {
+void SetDialogHints(Window window, const WindowSettings& settings) {
   Display* display = S().display;
   XSizeHints* size = XAllocSizeHints();
   size->flags = USPosition | PPosition | PWinGravity;
@@ -580,7 +580,7 @@ bool WindowManagerRunning() {
 }
 
 // Asks the window manager which frame it would give a dialog, waiting a moment for the answer.
-FrameExtents AskFrameExtents(const WindowSpec& settings) {
+FrameExtents AskFrameExtents(const WindowSettings& settings) {
   X11State& s = S();
   FrameExtents frame;
   if (!WindowManagerRunning()) return frame;
@@ -1226,7 +1226,7 @@ void MoveCursor(int x, int y) {
   XFlush(S().display);
 }
 
-FrameExtents FrameFor(const WindowSpec& settings) {
+FrameExtents FrameFor(const WindowSettings& settings) {
   X11State& s = S();
   if (settings.kind == WindowKind::FullScreen) return {};
   // Every dialog has the same decorations, so the window manager is asked once.
@@ -1237,7 +1237,7 @@ FrameExtents FrameFor(const WindowSpec& settings) {
   return s.dialogFrame;
 }
 
-NativeWindow CreateWindow(const WindowSpec& settings) {
+NativeWindow CreateWindow(const WindowSettings& settings) {
   if (InHackMode() && settings.kind == WindowKind::FullScreen) return AdoptHackWindow();
   X11State& s = S();
   const bool fullScreen = settings.kind == WindowKind::FullScreen;

@@ -47,7 +47,7 @@ OpenWindow* WindowOf(const Form& form);
 OpenWindow* WindowOf(host::NativeWindow native);
 
 struct FormAccess {
-  static host::WindowSpec Spec(const Form& form);
+  static host::WindowSettings Settings(const Form& form);
   static void MarkClosed(Form& form) { form.closed_ = true; }
   // A full-screen form's window now covers `desktop`: new coordinates, everything repainted.
   static void Cover(Form& form, OpenWindow& window, const Desktop& desktop);

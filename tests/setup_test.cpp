@@ -40,7 +40,7 @@ TEST(SetupDialog, WindowSettingsAndPlacement) {
   config.dialogFrame = {7, 27, 8, 4};     // an outer size of 3600 x 4800 twips
   const auto result = RunQuietglass(config);
   ASSERT_EQ(result.windows.size(), 1u);
-  const host::WindowSpec& window = result.windows[0].settings;
+  const host::WindowSettings& window = result.windows[0].settings;
   EXPECT_EQ(window.kind, host::WindowKind::Dialog);
   EXPECT_EQ(window.caption, "Quietglass v1.01");
   EXPECT_EQ(window.client, (rt::PixelSize{225, 289}));
