@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,7 @@ struct X11State {
   Colormap colormap = 0;
   GC gc = nullptr;                            // one for every window: they share the visual
   std::vector<rt::PixelRect> monitors;        // primary first
+  bool randrMonitors = false;                 // the server listed its monitors with RandR 1.5
   int randrEventBase = -1;                    // -1: no RandR 1.2 changes to follow
   std::vector<Window> fullScreens;            // resized with the desktop
   std::vector<std::pair<int, Window>> bands;  // the band colour on each other screen
@@ -95,6 +97,13 @@ void BeginTrap() {
 bool EndTrap() {
   X11State& s = S();
   XSync(s.display, False);
+  XSetErrorHandler(s.previousErrorHandler);
+  return s.trappedError == 0;
+}
+// For a trap whose last request waited for its reply: the server answers in order, so every
+// error of the trapped requests has arrived already and no round trip is needed to end it.
+bool EndTrapAfterReply() {
+  X11State& s = S();
   XSetErrorHandler(s.previousErrorHandler);
   return s.trappedError == 0;
 }
@@ -184,6 +193,23 @@ bool ServerSeesSegment() {
 // A shared segment of at least `bytes`; false (and no more SHM) when the server can't attach it,
 // as happens on a display reached over the network.
 constexpr std::size_t kShmMinBytes = 512 * 1024;
+// True when the server is a local process that shares our IPC namespace, as on a desktop: then
+// it attaches the very segment we made, and no pixels need to be read back to know it.
+bool ServerSharesOurIpcNamespace() {
+  ucred server{};
+  socklen_t size = sizeof server;
+  if (getsockopt(ConnectionNumber(S().display), SOL_SOCKET, SO_PEERCRED, &server, &size) != 0 ||
+      server.pid <= 0)
+    return false;  // not a local socket, or a server in another PID namespace
+  const auto ipcNamespace = [](const std::string& process) {
+    char link[64] = {};
+    const ssize_t length = readlink(("/proc/" + process + "/ns/ipc").c_str(), link, sizeof link);
+    return length > 0 ? std::string(link, static_cast<std::size_t>(length)) : std::string();
+  };
+  const std::string ours = ipcNamespace("self");
+  return !ours.empty() && ours == ipcNamespace(std::to_string(server.pid));
+}
+
 bool EnsureShmSegment(std::size_t bytes) {
   X11State& s = S();
   if (s.shmSize >= bytes) return true;
@@ -202,7 +228,8 @@ bool EnsureShmSegment(std::size_t bytes) {
   s.shm.readOnly = True;
   BeginTrap();
   XShmAttach(s.display, &s.shm);
-  const bool seen = ServerSeesSegment();
+  // Elsewhere (a container, a sandbox, a server we cannot look into) a few pixels are read back.
+  const bool seen = ServerSharesOurIpcNamespace() || ServerSeesSegment();
   const bool attached = EndTrap() && seen;
   shmctl(id, IPC_RMID, nullptr);  // freed by the kernel once both sides have detached
   if (!attached) {
@@ -280,10 +307,19 @@ void ReportPointerOnMap(Window window) {
   unsigned mask, width, height, border, depth;
   if (!XQueryPointer(s.display, window, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask))
     return;  // the pointer is on another screen
-  if (!XGetGeometry(s.display, window, &rootReturn, &rootX, &rootY, &width, &height, &border,
-                    &depth) ||
-      x < 0 || y < 0 || x >= static_cast<int>(width) || y >= static_cast<int>(height))
+  // A full-screen window's size is the desktop's, known without asking the server.
+  rt::PixelRect desktop;
+  for (const rt::PixelRect& monitor : s.monitors) desktop = rt::Union(desktop, monitor);
+  const bool fullScreen =
+      std::find(s.fullScreens.begin(), s.fullScreens.end(), window) != s.fullScreens.end();
+  if (fullScreen) {
+    width = static_cast<unsigned>(desktop.width);
+    height = static_cast<unsigned>(desktop.height);
+  } else if (!XGetGeometry(s.display, window, &rootReturn, &rootX, &rootY, &width, &height, &border,
+                           &depth)) {
     return;
+  }
+  if (x < 0 || y < 0 || x >= static_cast<int>(width) || y >= static_cast<int>(height)) return;
   Event event;
   event.type = EventType::MouseMove;
   event.window = window;
@@ -394,6 +430,22 @@ bool Translate(XEvent& xevent) {
   if (IsScreenChange(xevent)) return FollowScreenChange();
   Event out;
   out.window = xevent.xany.window;
+  // The saver's grabs are held on the root window, which hears its keys and pointer in root
+  // coordinates: they are the full-screen window's, whose corner is the desktop's.
+  if (out.window == s.root && !s.fullScreens.empty()) {
+    rt::PixelRect desktop;
+    for (const rt::PixelRect& monitor : s.monitors) desktop = rt::Union(desktop, monitor);
+    out.window = s.fullScreens.front();
+    if (xevent.type == ButtonPress || xevent.type == ButtonRelease) {
+      xevent.xbutton.x -= desktop.x;
+      xevent.xbutton.y -= desktop.y;
+    } else if (xevent.type == MotionNotify) {
+      xevent.xmotion.x -= desktop.x;
+      xevent.xmotion.y -= desktop.y;
+    } else if (xevent.type != kXKeyPressEvent) {
+      out.window = s.root;
+    }
+  }
   switch (xevent.type) {
     case kXKeyPressEvent: {
       char text[8];
@@ -677,13 +729,11 @@ bool TakeGrabs(Window window) {
 bool AnotherCopyOwns(const std::string& name) {
   X11State& s = S();
   const Atom selection = Intern(name.c_str());
-  XGrabServer(s.display);  // so that two copies starting at once cannot both find it free
-  bool another = XGetSelectionOwner(s.display, selection) != None;
-  if (!another) {
-    BeginTrap();
-    XSetSelectionOwner(s.display, selection, s.root, CurrentTime);
-    another = !EndTrap() || XGetSelectionOwner(s.display, selection) != s.root;
-  }
+  // The server is held from the look to the taking, so two copies starting at once cannot both
+  // find the selection free; nothing else can take it in between.
+  XGrabServer(s.display);
+  const bool another = XGetSelectionOwner(s.display, selection) != None;
+  if (!another) XSetSelectionOwner(s.display, selection, s.root, CurrentTime);
   XUngrabServer(s.display);
   XFlush(s.display);
   return another;
@@ -695,11 +745,15 @@ std::vector<rt::PixelRect> QueryMonitors() {
   X11State& s = S();
   std::vector<rt::PixelRect> monitors;
 #ifdef QG_WITH_XRANDR
-  int eventBase, errorBase, major = 0, minor = 0;
-  if (XRRQueryExtension(s.display, &eventBase, &errorBase) &&
-      XRRQueryVersion(s.display, &major, &minor) && (major > 1 || (major == 1 && minor >= 5))) {
+  int eventBase, errorBase;
+  if (XRRQueryExtension(s.display, &eventBase, &errorBase)) {
+    // A server older than RandR 1.5 answers with an error instead of the list: no version
+    // query first, which would cost every start a round trip.
     int count = 0;
+    BeginTrap();
     XRRMonitorInfo* info = XRRGetMonitors(s.display, s.root, True, &count);
+    if (!EndTrapAfterReply() || info == nullptr) count = 0;
+    s.randrMonitors = info != nullptr && count > 0;
     for (int i = 0; i < count; ++i) {
       const rt::PixelRect monitor{info[i].x, info[i].y, info[i].width, info[i].height};
       if (monitor.empty()) continue;
@@ -1165,8 +1219,11 @@ bool Connect(int argc, char** argv, std::string& error) {
   // Monitors come and go and screens change size while the saver runs.
 #ifdef QG_WITH_XRANDR
   int errorBase, major = 0, minor = 0;
+  // The monitors' list came from RandR 1.5, which has the change events of 1.2; an older server
+  // is asked for its version.
   if (!XRRQueryExtension(s.display, &s.randrEventBase, &errorBase) ||
-      !XRRQueryVersion(s.display, &major, &minor) || (major == 1 && minor < 2))
+      (!s.randrMonitors &&
+       (!XRRQueryVersion(s.display, &major, &minor) || (major == 1 && minor < 2))))
     s.randrEventBase = -1;
 #endif
   for (int i = 0; i < ScreenCount(s.display); ++i) {
@@ -1273,7 +1330,6 @@ NativeWindow CreateWindow(const WindowSettings& settings) {
     if (s.bands.empty()) CoverOtherScreens(settings.background);
   }
   XMapRaised(s.display, xid);
-  if (fullScreen) TakeGrabs(xid);  // ours already: they move to the window, now viewable
   XFlush(s.display);
   return xid;
 }
