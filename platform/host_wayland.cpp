@@ -228,6 +228,16 @@ void CopyRect(const Layer& layer, const ShmBuffer& from, ShmBuffer& to, const rt
   }
 }
 
+// The layer's one buffer from now on is `fresh`, covering `box`, all of it to be shown.
+void Replace(Layer& layer, std::unique_ptr<ShmBuffer> fresh, const rt::PixelRect& box) {
+  for (auto& buffer : layer.buffers) DropBuffer(buffer);
+  layer.buffers[0] = std::move(fresh);
+  layer.front = -1;
+  layer.back = 0;
+  layer.box = box;
+  layer.damage.assign(1, box);
+}
+
 // Makes the layer's box `box`, keeping what it holds; the rest is `colour` until written. The
 // runtime paints a frame in strips from the top, so a box not yet shown grows downwards in place;
 // `bottom` is as far as it could go.
@@ -250,12 +260,7 @@ void Grow(Layer& layer, const rt::PixelRect& box, int bottom, rt::Pixel colour) 
                     (layer.box.x - box.x));
     }
   }
-  for (auto& buffer : layer.buffers) DropBuffer(buffer);
-  layer.buffers[0] = std::move(fresh);
-  layer.front = -1;
-  layer.back = 0;
-  layer.box = box;
-  layer.damage.assign(1, box);
+  Replace(layer, std::move(fresh), box);
   layer.moved = true;
 }
 
@@ -480,12 +485,7 @@ void LayOutDialog(Toplevel& top, int titleBar) {
     rt::DrawText(canvas, 5, bar.y + (bar.height - font.lineHeight) / 2, font,
                  window.settings.caption, kTitleTextColour);
   }
-  for (auto& buffer : layer.buffers) DropBuffer(buffer);
-  layer.buffers[0] = std::move(fresh);
-  layer.front = -1;
-  layer.back = 0;
-  layer.box = box;
-  layer.damage.assign(1, box);
+  Replace(layer, std::move(fresh), box);
   window.titleBar = titleBar;
 }
 

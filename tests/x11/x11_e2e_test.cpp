@@ -84,6 +84,17 @@ long NotPurple(const rt::Picture& shot, const rt::PixelRect& area) {
   return count;
 }
 
+// A start that fails ends within seconds with status 1 and says why on one line of stderr.
+void ExpectFailedStart(Child& saver) {
+  ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s later";
+  EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
+      << "status " << *saver.status;
+  const std::string text = saver.Stderr();
+  std::printf("[ stderr ] %s", text.c_str());
+  EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
 TEST_F(X11EndToEnd, ShowsWhatTheHeadlessHostShowsAtTheSameMoment) {
   // The headless screen before the first tick, and the disk's column after every tick of three
   // cycles (the disk hides for one tick from the second restart on).
@@ -454,13 +465,7 @@ TEST_P(AGrabHeldElsewhere, KeepsTheSaverFromShowing) {
   XSelectInput(d, root, SubstructureNotifyMask);
   XSync(d, True);
   Launch(saver, {"/s"});
-  ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s later";
-  EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
-      << "status " << *saver.status;
-  const std::string text = saver.Stderr();
-  std::printf("[ stderr ] %s", text.c_str());
-  EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  ASSERT_NO_FATAL_FAILURE(ExpectFailedStart(saver));
   int mapped = 0;
   while (XPending(d) > 0) {
     XEvent event;
@@ -499,13 +504,7 @@ TEST_P(ADefaultVisualThatIsNotTrueColor, IsNotDrawnWith) {
   ASSERT_NE(DefaultVisual(d, DefaultScreen(d))->c_class, TrueColor);
   if (!c.drawable) {
     Launch(saver, {"/s"});
-    ASSERT_TRUE(saver.WaitExit(10)) << "still running 10 s later";
-    EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
-        << "status " << *saver.status;
-    const std::string text = saver.Stderr();
-    std::printf("[ stderr ] %s", text.c_str());
-    EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    ASSERT_NO_FATAL_FAILURE(ExpectFailedStart(saver));
     return;
   }
   const rt::Picture want = HeadlessScreen(0.1);
