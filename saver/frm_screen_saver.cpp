@@ -69,7 +69,7 @@ void frmScreenSaver::Form_Resize() {
 }
 
 void frmScreenSaver::AlignPic() {
-  // The whole screen's size, not the window's: the artwork is centred on the screen.
+  // The screen's size (the primary monitor's), not the window's, which covers every monitor.
   Image1.SetTop((rt::ScreenHeightTwips() - Image1.Height()) / 2);
   Image1.SetLeft((rt::ScreenWidthTwips() - Image1.Width()) / 2);
   Image2.SetTop(Image1.Top() + kDiskStartOffset);

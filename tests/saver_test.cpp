@@ -67,6 +67,31 @@ TEST(AlignPic, TheDiskSitsOnTheDriveAtOddSizes) {
   }
 }
 
+TEST(SaverWindow, CoversEveryMonitorAndFollowsThePrimaryWhenTheyChange) {
+  // The primary right of a larger monitor, then alone: its pixels are those of the saver on a
+  // lone screen of its size, and every other pixel of the desktop is the band.
+  auto config = Screen(1024, 768, "/S", 1.0);
+  config.monitors = {{1920, 0, 1024, 768}, {0, 0, 1920, 1080}};
+  rt::Picture both, after, alone;
+  RunQuietglass(config, {CallAt(0.05, [&] { both = headless::Capture(); }),
+                         headless::MonitorsAt(0.5, {{0, 0, 1024, 768}}),
+                         CallAt(0.55, [&] { after = headless::Capture(); })});
+  RunQuietglass(Screen(1024, 768, "/S", 0.1), {CallAt(0.05, [&] { alone = headless::Capture(); })});
+  const auto mismatches = [&](const rt::Picture& screen, int primaryX) {
+    long long wrong = 0;
+    for (int y = 0; y < screen.height; ++y)
+      for (int x = 0; x < screen.width; ++x) {
+        const bool onPrimary = x >= primaryX && x < primaryX + 1024 && y < 768;
+        wrong += screen.at(x, y) != (onPrimary ? alone.at(x - primaryX, y) : rt::Rgb(49, 0, 49));
+      }
+    return wrong;
+  };
+  ASSERT_EQ(both.width, 2944);
+  EXPECT_EQ(mismatches(both, 1920), 0);
+  ASSERT_EQ(after.width, 1024);
+  EXPECT_EQ(mismatches(after, 0), 0);
+}
+
 TEST(SaverWindow, CoversTheScreenWithTheProgramIcon) {
   const auto result = RunQuietglass(Screen(1024, 768, "/S", 0.1));
   ASSERT_EQ(result.windows.size(), 1u);
