@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <random>
 #include <set>
@@ -74,6 +75,16 @@ long DifferencesOutsideDiskColumn(const rt::Picture& shot, const rt::Picture& wa
     }
   }
   return count;
+}
+
+// The screen comes to show `want`, outside the disk's column, within 20 seconds.
+void ExpectComesToShow(const std::function<rt::Picture()>& screenshot, const rt::Picture& want) {
+  std::string first;
+  long differences = -1;
+  WaitFor(
+      [&] { return (differences = DifferencesOutsideDiskColumn(screenshot(), want, first)) == 0; },
+      20);
+  EXPECT_EQ(differences, 0) << "the first: " << first;
 }
 
 // Pixels of `area` in `shot` that are not the band's purple.
@@ -151,12 +162,7 @@ TEST_F(X11EndToEnd, InAnIpcNamespaceOfItsOwnItShowsItsOwnPixels) {
       {"unshare", "--ipc", "sh", "-c", "ipcmk -M 4194304 > /dev/null && exec \"$0\" \"$@\""}));
   ASSERT_NO_FATAL_FAILURE(server.Connect());
   ASSERT_NO_FATAL_FAILURE(LaunchSaver({"unshare", "--ipc"}));
-  std::string first;
-  long differences = -1;
-  WaitFor(
-      [&] { return (differences = DifferencesOutsideDiskColumn(Screenshot(), want, first)) == 0; },
-      20);
-  EXPECT_EQ(differences, 0) << "the first: " << first;
+  ExpectComesToShow([&] { return Screenshot(); }, want);
 }
 
 // Two monitors side by side on one 3840 x 1080 screen: the artwork on the primary as on a screen
@@ -509,12 +515,7 @@ TEST_P(ADefaultVisualThatIsNotTrueColor, IsNotDrawnWith) {
   }
   const rt::Picture want = HeadlessScreen(0.1);
   ASSERT_NO_FATAL_FAILURE(LaunchSaver());
-  std::string first;
-  long differences = -1;
-  WaitFor(
-      [&] { return (differences = DifferencesOutsideDiskColumn(Screenshot(), want, first)) == 0; },
-      20);
-  EXPECT_EQ(differences, 0) << "the first: " << first;
+  ExpectComesToShow([&] { return Screenshot(); }, want);
   // The pixel values alone look right on any 24-bit visual: the window's class tells.
   Window root, parent, *children = nullptr;
   unsigned count = 0;
