@@ -15,10 +15,6 @@ constexpr std::int64_t kDoubleClickMicros = 500000;
 constexpr int kDoubleClickDistance = 4;
 constexpr int kVkTab = 9;
 
-bool Usable(const Control& control) {
-  return control.Shown() && control.Enabled();
-}
-
 Control* ControlAt(const std::vector<Control*>& controls, int x, int y) {
   for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
     Control* control = *it;

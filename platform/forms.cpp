@@ -12,10 +12,6 @@ namespace {
 // More dirty rectangles than this on one window are merged into their bounding box.
 constexpr std::size_t kMaxDirtyRects = 8;
 
-bool Usable(const Control& control) {
-  return control.Shown() && control.Enabled();
-}
-
 void CollectTabStops(const std::vector<Control*>& controls, std::vector<Control*>& out) {
   for (Control* control : controls) {
     if (!Usable(*control)) continue;

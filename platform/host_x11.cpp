@@ -299,6 +299,13 @@ int ButtonBit(unsigned button) {
   }
 }
 
+// The bounding box of the monitors: where the full-screen windows lie, in root coordinates.
+rt::PixelRect DesktopBounds() {
+  rt::PixelRect bounds;
+  for (const rt::PixelRect& monitor : S().monitors) bounds = rt::Union(bounds, monitor);
+  return bounds;
+}
+
 // A window that appears under the pointer hears of it once, as a window system reports it.
 void ReportPointerOnMap(Window window) {
   X11State& s = S();
@@ -308,8 +315,7 @@ void ReportPointerOnMap(Window window) {
   if (!XQueryPointer(s.display, window, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask))
     return;  // the pointer is on another screen
   // A full-screen window's size is the desktop's, known without asking the server.
-  rt::PixelRect desktop;
-  for (const rt::PixelRect& monitor : s.monitors) desktop = rt::Union(desktop, monitor);
+  const rt::PixelRect desktop = DesktopBounds();
   const bool fullScreen =
       std::find(s.fullScreens.begin(), s.fullScreens.end(), window) != s.fullScreens.end();
   if (fullScreen) {
@@ -371,8 +377,7 @@ bool FollowScreenChange() {
   std::vector<rt::PixelRect> monitors = QueryMonitors();
   if (monitors == s.monitors) return false;
   s.monitors = std::move(monitors);
-  rt::PixelRect bounds;
-  for (const rt::PixelRect& monitor : s.monitors) bounds = rt::Union(bounds, monitor);
+  const rt::PixelRect bounds = DesktopBounds();
   for (const Window window : s.fullScreens)
     XMoveResizeWindow(s.display, window, bounds.x, bounds.y,
                       static_cast<unsigned>(std::max(1, bounds.width)),
@@ -387,9 +392,7 @@ bool FollowScreenChange() {
 // position in the window. It reports one right of the whole desktop, where no monitor is, and a
 // different one for each place on that screen.
 void OnAnotherScreen(Event& out, int xRoot, int yRoot) {
-  rt::PixelRect bounds;
-  for (const rt::PixelRect& monitor : S().monitors) bounds = rt::Union(bounds, monitor);
-  out.x = bounds.width + xRoot;
+  out.x = DesktopBounds().width + xRoot;
   out.y = yRoot;
 }
 
@@ -433,8 +436,7 @@ bool Translate(XEvent& xevent) {
   // The saver's grabs are held on the root window, which hears its keys and pointer in root
   // coordinates: they are the full-screen window's, whose corner is the desktop's.
   if (out.window == s.root && !s.fullScreens.empty()) {
-    rt::PixelRect desktop;
-    for (const rt::PixelRect& monitor : s.monitors) desktop = rt::Union(desktop, monitor);
+    const rt::PixelRect desktop = DesktopBounds();
     out.window = s.fullScreens.front();
     if (xevent.type == ButtonPress || xevent.type == ButtonRelease) {
       xevent.xbutton.x -= desktop.x;
