@@ -9,9 +9,6 @@
 namespace rt {
 namespace {
 
-// More dirty rectangles than this on one window are merged into their bounding box.
-constexpr std::size_t kMaxDirtyRects = 8;
-
 void CollectTabStops(const std::vector<Control*>& controls, std::vector<Control*>& out) {
   for (Control* control : controls) {
     if (!Usable(*control)) continue;
@@ -211,12 +208,7 @@ void Form::InvalidatePixels(const PixelRect& rect) {
       }
     }
   }
-  dirty_.push_back(r);
-  if (dirty_.size() > kMaxDirtyRects) {
-    PixelRect all;
-    for (const PixelRect& d : dirty_) all = Union(all, d);
-    dirty_.assign(1, all);
-  }
+  AddToBoundedList(dirty_, r);
 }
 
 std::vector<PixelRect> Form::TakeDirty() {
@@ -241,6 +233,7 @@ void ResetRuntime() {
   state.windows.clear();
   state.forms.clear();
   state.queue.clear();
+  state.instance.reset();
 }
 
 }  // namespace rt

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace rt {
 
@@ -54,6 +55,17 @@ inline PixelRect Union(const PixelRect& a, const PixelRect& b) {
   if (b.empty()) return a;
   const int x = std::min(a.x, b.x), y = std::min(a.y, b.y);
   return {x, y, std::max(a.right(), b.right()) - x, std::max(a.bottom(), b.bottom()) - y};
+}
+
+// Adds `rect` to a list of areas to redraw. Past a few rectangles, one covering them all costs
+// less than the work of each: more than 8 become their bounding box.
+inline void AddToBoundedList(std::vector<PixelRect>& rects, const PixelRect& rect) {
+  if (rect.empty()) return;
+  rects.push_back(rect);
+  if (rects.size() <= 8) return;
+  PixelRect all;
+  for (const PixelRect& r : rects) all = Union(all, r);
+  rects.assign(1, all);
 }
 
 }  // namespace rt

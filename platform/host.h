@@ -1,6 +1,6 @@
-// The contract between the runtime and a host (host_headless.cpp, host_x11.cpp, host_wayland.cpp,
-// host_win32.cpp). Each host fills one `host::Host` table with the same entry points, in the same
-// order; only the runtime and the hosts include this file, never program code.
+// The contract between the runtime and a host (headless, X11 and its display mode, Wayland, Win32).
+// Each host fills one `host::Host` table with the same entry points; only the runtime and the
+// hosts include this file, never program code.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +30,7 @@ struct WindowSettings {
   bool controlBox = false;  // dialog: a window menu and close button
   bool minButton = false, maxButton = false;
   bool inTaskbar = false;             // dialog: listed in the taskbar
-  const rt::Picture* icon = nullptr;  // 32 x 32, or none
+  const rt::Picture* icon = nullptr;  // 32 x 32 and decoded (`pixels` filled), or none
   rt::Pixel background = 0;           // what the host may show before the first paint
 };
 
@@ -64,15 +64,23 @@ struct Event {
   int keyChar = 0;
 };
 
-// A host's entry points, in the order every host file defines them.
+// How a host's Start went. NotThisKind lets the runtime try the next linked host (no compositor
+// to connect to, no display-mode switch); Failed is final and its reason is reported.
+enum class StartResult { Started, NotThisKind, Failed };
+
+// What a host can tell of another copy. The runtime asks once and keeps the answer; it counts
+// CannotTell as another copy, so that two savers never fight over the screen.
+enum class InstanceAnswer { Mine, Taken, CannotTell };
+
+// A host's entry points. The runtime never hands Present or Fill an empty area.
 struct Host {
   const char* name;
-  // Connects to the window system. False, with a one-line reason, when there is none to use.
-  bool (*Start)(int argc, char** argv, std::string& error);
+  // Connects to the window system; on NotThisKind and Failed, `error` says why on one line.
+  StartResult (*Start)(int argc, char** argv, std::string& error);
   // The program's arguments as one string, without the program's path.
   std::string (*CommandLineText)();
-  // True while another copy runs for the same user and display, or when that cannot be told.
-  bool (*AnotherInstanceRunning)();
+  // Whether this copy is the one for its user and display. Asked once.
+  InstanceAnswer (*ClaimInstance)();
   // Ends the process at once with `status`; nothing of the program runs afterwards.
   void (*EndProcess)(int status);
   // Every monitor in desktop pixels, the primary first; never empty while started.
@@ -81,7 +89,8 @@ struct Host {
   double (*MonotonicSeconds)();
   // Local time in seconds since midnight, with a fraction.
   double (*ClockSeconds)();
-  // Puts the mouse cursor at (x, y) desktop pixels, already clamped to the primary monitor.
+  // Puts the mouse cursor at (x, y) desktop pixels, already clamped to the primary monitor. A
+  // window system that lets no client move the pointer may do nothing.
   void (*MoveCursor)(int x, int y);
   // The frame the window system will put around a window of this kind.
   FrameExtents (*FrameFor)(const WindowSettings& settings);
@@ -89,10 +98,10 @@ struct Host {
   // desktop (the bounding box of every monitor). A window shown under the pointer gets one
   // MouseMove.
   NativeWindow (*CreateWindow)(const WindowSettings& settings);
-  // Puts `area` (client pixels) on the screen from `pixels`, `stride` pixels per row.
+  // Puts `area` (client pixels, not empty) on the screen from `pixels`, `stride` pixels per row.
   void (*Present)(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels,
                   int stride);
-  // Fills `area` (client pixels) with one colour.
+  // Fills `area` (client pixels, not empty) with one colour.
   void (*Fill)(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour);
   // Makes everything presented so far visible.
   void (*Flush)();
@@ -101,27 +110,11 @@ struct Host {
   void (*Wait)(double timeoutSeconds);
 };
 
-// Each host file defines one of these tables, at its end, from its entry points (which it
-// keeps in an unnamed namespace inside `host`): QG_HOST_TABLE(kX11Host, "x11");
-#define QG_HOST_TABLE(table, name)                        \
-  const host::Host host::table = {name,                   \
-                                  Start,                  \
-                                  CommandLineText,        \
-                                  AnotherInstanceRunning, \
-                                  EndProcess,             \
-                                  Monitors,               \
-                                  MonotonicSeconds,       \
-                                  ClockSeconds,           \
-                                  MoveCursor,             \
-                                  FrameFor,               \
-                                  CreateWindow,           \
-                                  Present,                \
-                                  Fill,                   \
-                                  Flush,                  \
-                                  Wait}
-extern const Host kHeadlessHost, kX11Host, kWaylandHost, kWin32Host;
-// The hosts an executable was linked with, in the order they are tried; null-terminated
-// (platform/linked_hosts.cpp).
+// Each host defines its table with designated initializers, so every entry is checked by name:
+//   const host::Host host::kX11Host = {.name = "x11", .Start = Start, ...};
+extern const Host kHeadlessHost, kDisplayModeHost, kX11Host, kWaylandHost, kWin32Host;
+// The hosts an executable was linked with, in the order they are tried; null-terminated. The
+// build writes this list for each executable (qg_link_hosts in platform/CMakeLists.txt).
 extern const Host* const kLinkedHosts[];
 
 }  // namespace host

@@ -276,16 +276,16 @@ using namespace headless;
 
 // ---- The host's entry points -----------------------------------------------------------------
 
-bool Start(int, char**, std::string&) {
-  return true;
+StartResult Start(int, char**, std::string&) {
+  return StartResult::Started;
 }
 
 std::string CommandLineText() {
   return S().config.commandLine;
 }
 
-bool AnotherInstanceRunning() {
-  return S().config.anotherInstance;
+InstanceAnswer ClaimInstance() {
+  return S().config.anotherInstance ? InstanceAnswer::Taken : InstanceAnswer::Mine;
 }
 
 void EndProcess(int status) {
@@ -371,4 +371,20 @@ void Wait(double timeoutSeconds) {
 }  // namespace
 }  // namespace host
 
-QG_HOST_TABLE(kHeadlessHost, "headless");
+const host::Host host::kHeadlessHost = {
+    .name = "headless",
+    .Start = Start,
+    .CommandLineText = CommandLineText,
+    .ClaimInstance = ClaimInstance,
+    .EndProcess = EndProcess,
+    .Monitors = Monitors,
+    .MonotonicSeconds = MonotonicSeconds,
+    .ClockSeconds = ClockSeconds,
+    .MoveCursor = MoveCursor,
+    .FrameFor = FrameFor,
+    .CreateWindow = CreateWindow,
+    .Present = Present,
+    .Fill = Fill,
+    .Flush = Flush,
+    .Wait = Wait,
+};

@@ -30,7 +30,7 @@
 #include "platform/canvas.h"
 #include "platform/font.h"
 #include "platform/host.h"
-#include "platform/posix.h"
+#include "platform/posix/posix.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -42,8 +42,6 @@ namespace {
 constexpr int kTitleBarHeight = 22;
 constexpr rt::Pixel kTitleBarColour = rt::Rgb(0, 0, 0x80),
                     kTitleTextColour = rt::Rgb(255, 255, 255);
-// More rectangles than this waiting to be copied into a buffer become their bounding box.
-constexpr std::size_t kMaxRects = 8;
 
 struct Output {
   wl_output* output = nullptr;
@@ -122,7 +120,6 @@ struct WaylandState {
   std::uint32_t modifiers = 0;
   unsigned long posted = 0;  // events handed to the runtime so far
   int instanceSocket = -1;
-  bool instanceChecked = false, anotherInstance = false;
   std::vector<rt::PixelRect> lastMonitors;
 };
 
@@ -140,15 +137,6 @@ void Post(const Event& event) {
   std::fprintf(stderr, "quietglass: lost the Wayland compositor: %s\n",
                std::strerror(wl_display_get_error(S().display)));
   _exit(1);
-}
-
-void AddRect(std::vector<rt::PixelRect>& rects, const rt::PixelRect& rect) {
-  if (rect.empty()) return;
-  rects.push_back(rect);
-  if (rects.size() <= kMaxRects) return;
-  rt::PixelRect all;
-  for (const rt::PixelRect& r : rects) all = rt::Union(all, r);
-  rects.assign(1, all);
 }
 
 // ---- Outputs: the desktop is the outputs side by side, in the order they were announced ----
@@ -339,7 +327,7 @@ bool CommitLayer(Toplevel& top) {
   wl_surface_commit(layer.surface);
   if (layer.surface != top.surface) wl_surface_commit(top.surface);  // applies the subsurface
   if (auto& other = layer.buffers[1 - index])
-    for (const rt::PixelRect& rect : layer.damage) AddRect(other->stale, rect);
+    for (const rt::PixelRect& rect : layer.damage) rt::AddToBoundedList(other->stale, rect);
   buffer.busy = true;
   layer.front = index;
   layer.back = -1;
@@ -373,7 +361,7 @@ void Draw(Window& window, const rt::PixelRect& area, const rt::Pixel* pixels, in
         std::copy(src, src + part.width, dst);
       }
     }
-    AddRect(layer.damage, part);
+    rt::AddToBoundedList(layer.damage, part);
   }
 }
 
@@ -905,7 +893,7 @@ std::string SocketPath() {
 // One copy per user and compositor: an abstract socket's name is free again when its process
 // ends. The name holds the compositor socket's device and inode, so that every way of naming the
 // same compositor gives the same name.
-bool BindInstanceSocket() {
+InstanceAnswer BindInstanceSocket() {
   WaylandState& s = S();
   std::string compositor = SocketPath();
   struct stat info {};
@@ -917,9 +905,11 @@ bool BindInstanceSocket() {
   const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
   std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
   s.instanceSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s.instanceSocket < 0) return true;  // cannot tell: assume another copy runs
+  if (s.instanceSocket < 0) return InstanceAnswer::CannotTell;
   const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  return bind(s.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) != 0;
+  if (bind(s.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) == 0)
+    return InstanceAnswer::Mine;
+  return errno == EADDRINUSE ? InstanceAnswer::Taken : InstanceAnswer::CannotTell;
 }
 
 // Sends what waits for the compositor, waiting for room in the socket if need be.
@@ -927,8 +917,7 @@ void FlushConnection() {
   WaylandState& s = S();
   while (wl_display_flush(s.display) < 0) {
     if (errno != EAGAIN) ConnectionLost();
-    pollfd fd{wl_display_get_fd(s.display), POLLOUT, 0};
-    poll(&fd, 1, -1);
+    posix::PollFor(wl_display_get_fd(s.display), POLLOUT, -1);
   }
 }
 
@@ -949,10 +938,7 @@ void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
     FlushConnection();
     const double left =
         timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - posix::MonotonicSeconds());
-    // Rounded up: waking a little early would only spin until the deadline.
-    pollfd fd{wl_display_get_fd(s.display), POLLIN, 0};
-    const bool readable =
-        poll(&fd, 1, left < 0 ? -1 : static_cast<int>(std::ceil(left * 1000))) > 0;
+    const bool readable = posix::PollFor(wl_display_get_fd(s.display), POLLIN, left) != 0;
     if (readable) {
       if (wl_display_read_events(s.display) < 0) ConnectionLost();
     } else {
@@ -967,8 +953,9 @@ void ReadEvents(double timeoutSeconds, bool anyEvent = false) {
 
 // ---- The host's entry points -----------------------------------------------------------------
 
-bool Start(int argc, char** argv, std::string& error) {
+StartResult Start(int argc, char** argv, std::string& error) {
   WaylandState& s = S();
+  posix::OpenStandardDescriptors();
   s.commandLine = posix::JoinArguments(argc, argv);
   // xscreensaver's display modes draw into an X window it names: that is the X11 host's work.
   for (int i = 1; i < argc; ++i) {
@@ -976,7 +963,7 @@ bool Start(int argc, char** argv, std::string& error) {
     if (arg == "--root" || arg == "-root" || arg == "--window-id" || arg == "-window-id") {
       error = "an X11 display mode (" + std::string(arg) + ") is not drawn on Wayland";
       s = WaylandState{};
-      return false;
+      return StartResult::NotThisKind;
     }
   }
   const char* named = std::getenv("WAYLAND_DISPLAY");
@@ -984,7 +971,7 @@ bool Start(int argc, char** argv, std::string& error) {
   if ((named == nullptr || *named == '\0') && !socketGiven &&
       access(SocketPath().c_str(), F_OK) != 0) {
     error = "no Wayland compositor (WAYLAND_DISPLAY is not set)";
-    return false;
+    return StartResult::NotThisKind;
   }
   const std::string shown = "the Wayland compositor '" +
                             std::string(named != nullptr && *named != '\0' ? named : "wayland-0") +
@@ -992,7 +979,7 @@ bool Start(int argc, char** argv, std::string& error) {
   s.display = wl_display_connect(nullptr);
   if (s.display == nullptr) {
     error = "cannot connect to " + shown + ": " + std::strerror(errno);
-    return false;
+    return StartResult::Failed;
   }
   s.registry = wl_display_get_registry(s.display);
   wl_registry_add_listener(s.registry, &kRegistryListener, nullptr);
@@ -1006,24 +993,19 @@ bool Start(int argc, char** argv, std::string& error) {
                         : s.wmBase == nullptr        ? "xdg_wm_base"
                         : ReadyOutputs().empty()     ? "output"
                                                      : nullptr;
-  if (answered && missing == nullptr) return true;
+  if (answered && missing == nullptr) return StartResult::Started;
   error = answered ? shown + " has no " + missing : shown + " closed the connection";
   wl_display_disconnect(s.display);
   s = WaylandState{};
-  return false;
+  return StartResult::Failed;
 }
 
 std::string CommandLineText() {
   return S().commandLine;
 }
 
-bool AnotherInstanceRunning() {
-  WaylandState& s = S();
-  if (!s.instanceChecked) {
-    s.anotherInstance = BindInstanceSocket();
-    s.instanceChecked = true;
-  }
-  return s.anotherInstance;
+InstanceAnswer ClaimInstance() {
+  return BindInstanceSocket();
 }
 
 void EndProcess(int status) {
@@ -1091,12 +1073,12 @@ NativeWindow CreateWindow(const WindowSettings& settings) {
 }
 
 void Present(NativeWindow handle, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
-  if (Window* window = FindWindow(handle); window != nullptr && !area.empty())
+  if (Window* window = FindWindow(handle); window != nullptr)
     Draw(*window, area, pixels, stride, 0);
 }
 
 void Fill(NativeWindow handle, const rt::PixelRect& area, rt::Pixel colour) {
-  if (Window* window = FindWindow(handle); window != nullptr && !area.empty())
+  if (Window* window = FindWindow(handle); window != nullptr)
     Draw(*window, area, nullptr, 0, colour);
 }
 
@@ -1113,4 +1095,20 @@ void Wait(double timeoutSeconds) {
 }  // namespace
 }  // namespace host
 
-QG_HOST_TABLE(kWaylandHost, "wayland");
+const host::Host host::kWaylandHost = {
+    .name = "wayland",
+    .Start = Start,
+    .CommandLineText = CommandLineText,
+    .ClaimInstance = ClaimInstance,
+    .EndProcess = EndProcess,
+    .Monitors = Monitors,
+    .MonotonicSeconds = MonotonicSeconds,
+    .ClockSeconds = ClockSeconds,
+    .MoveCursor = MoveCursor,
+    .FrameFor = FrameFor,
+    .CreateWindow = CreateWindow,
+    .Present = Present,
+    .Fill = Fill,
+    .Flush = Flush,
+    .Wait = Wait,
+};

@@ -6,8 +6,6 @@
 #define NOMINMAX
 #include <windows.h>
 #include <windowsx.h>
-// windows.h makes these names macros; the host's own functions carry them.
-#undef CreateWindow
 
 #include <algorithm>
 #include <cmath>
@@ -227,7 +225,7 @@ DWORD ExStyleOf(const WindowSettings& settings) {
 
 // ---- The host's entry points -----------------------------------------------------------------
 
-bool Start(int, char**, std::string& error) {
+StartResult Start(int, char**, std::string& error) {
   Win32State& s = S();
   s.instance = GetModuleHandleW(nullptr);
   LARGE_INTEGER frequency;
@@ -243,9 +241,9 @@ bool Start(int, char**, std::string& error) {
   windowClass.lpszClassName = kWindowClass;
   if (RegisterClassExW(&windowClass) == 0) {
     error = "cannot register the window class (error " + std::to_string(GetLastError()) + ")";
-    return false;
+    return StartResult::Failed;
   }
-  return true;
+  return StartResult::Started;
 }
 
 std::string CommandLineText() {
@@ -262,15 +260,11 @@ std::string CommandLineText() {
   return Utf8(text, static_cast<int>(wcslen(text)));
 }
 
-bool AnotherInstanceRunning() {
-  Win32State& s = S();
-  if (s.instanceMutex == nullptr) {
-    s.instanceMutex = CreateMutexW(nullptr, FALSE, kInstanceMutex);
-    // Kept open until the process ends, so that later copies see this one. When the check
-    // cannot be made, another copy is assumed rather than two fighting over the screen.
-    if (s.instanceMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return true;
-  }
-  return false;
+InstanceAnswer ClaimInstance() {
+  // Kept open until the process ends, so that later copies see this one.
+  S().instanceMutex = CreateMutexW(nullptr, FALSE, kInstanceMutex);
+  if (S().instanceMutex == nullptr) return InstanceAnswer::CannotTell;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? InstanceAnswer::Taken : InstanceAnswer::Mine;
 }
 
 void EndProcess(int status) {
@@ -306,7 +300,8 @@ FrameExtents FrameFor(const WindowSettings& settings) {
   return {-r.left, -r.top, r.right, r.bottom};
 }
 
-NativeWindow CreateWindow(const WindowSettings& settings) {
+// CreateWindow is a macro of windows.h.
+NativeWindow CreateNativeWindow(const WindowSettings& settings) {
   Win32State& s = S();
   HWND owner = nullptr;
   if (settings.kind == WindowKind::Dialog && !settings.inTaskbar) {
@@ -340,7 +335,6 @@ NativeWindow CreateWindow(const WindowSettings& settings) {
 }
 
 void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
-  if (area.empty()) return;
   const HWND handle = reinterpret_cast<HWND>(window);
   // The runtime's 0xAARRGGBB pixels are a 32-bit BI_RGB row as they lie in memory.
   BITMAPINFO info{};
@@ -358,7 +352,6 @@ void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pi
 }
 
 void Fill(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
-  if (area.empty()) return;
   const HWND handle = reinterpret_cast<HWND>(window);
   const RECT r{area.x, area.y, area.right(), area.bottom()};
   const HDC dc = GetDC(handle);
@@ -390,4 +383,20 @@ void Wait(double timeoutSeconds) {
 }  // namespace
 }  // namespace host
 
-QG_HOST_TABLE(kWin32Host, "win32");
+const host::Host host::kWin32Host = {
+    .name = "win32",
+    .Start = Start,
+    .CommandLineText = CommandLineText,
+    .ClaimInstance = ClaimInstance,
+    .EndProcess = EndProcess,
+    .Monitors = Monitors,
+    .MonotonicSeconds = MonotonicSeconds,
+    .ClockSeconds = ClockSeconds,
+    .MoveCursor = MoveCursor,
+    .FrameFor = FrameFor,
+    .CreateWindow = CreateNativeWindow,
+    .Present = Present,
+    .Fill = Fill,
+    .Flush = Flush,
+    .Wait = Wait,
+};

@@ -36,7 +36,7 @@ constexpr int kXKeyPressEvent = KeyPress;
 #undef KeyPress
 
 #include "platform/host.h"
-#include "platform/posix.h"
+#include "platform/posix/posix.h"
 
 namespace host {
 namespace {
@@ -64,7 +64,7 @@ struct X11State {
   int trappedError = 0;
   unsigned long trapFrom = 0;  // the first request a trap covers
   int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
-  bool instanceChecked = false, anotherInstance = false;
+  bool noDisplay = false;  // DISPLAY names none: not an X11 start
   bool frameKnown = false;
   FrameExtents dialogFrame;
 };
@@ -238,42 +238,6 @@ bool EnsureShmSegment(std::size_t bytes) {
   }
   s.shmSize = bytes;
   return true;
-}
-
-constexpr std::pair<KeySym, int> kVirtualKeys[] = {
-    {XK_BackSpace, 8},      {XK_Tab, 9},           {XK_ISO_Left_Tab, 9},
-    {XK_KP_Begin, 12},      {XK_Return, 13},       {XK_KP_Enter, 13},
-    {XK_Shift_L, 16},       {XK_Shift_R, 16},      {XK_Control_L, 17},
-    {XK_Control_R, 17},     {XK_Alt_L, 18},        {XK_Alt_R, 18},
-    {XK_Meta_L, 18},        {XK_Meta_R, 18},       {XK_ISO_Level3_Shift, 18},
-    {XK_Pause, 19},         {XK_Caps_Lock, 20},    {XK_Escape, 27},
-    {XK_space, 32},         {XK_Prior, 33},        {XK_KP_Prior, 33},
-    {XK_Next, 34},          {XK_KP_Next, 34},      {XK_End, 35},
-    {XK_KP_End, 35},        {XK_Home, 36},         {XK_KP_Home, 36},
-    {XK_Left, 37},          {XK_KP_Left, 37},      {XK_Up, 38},
-    {XK_KP_Up, 38},         {XK_Right, 39},        {XK_KP_Right, 39},
-    {XK_Down, 40},          {XK_KP_Down, 40},      {XK_Print, 44},
-    {XK_Insert, 45},        {XK_KP_Insert, 45},    {XK_Delete, 46},
-    {XK_KP_Delete, 46},     {XK_Super_L, 91},      {XK_Super_R, 92},
-    {XK_Menu, 93},          {XK_KP_Multiply, 106}, {XK_KP_Add, 107},
-    {XK_KP_Separator, 108}, {XK_KP_Subtract, 109}, {XK_KP_Decimal, 110},
-    {XK_KP_Divide, 111},    {XK_Num_Lock, 144},    {XK_Scroll_Lock, 145},
-    {XK_semicolon, 186},    {XK_equal, 187},       {XK_comma, 188},
-    {XK_minus, 189},        {XK_period, 190},      {XK_slash, 191},
-    {XK_grave, 192},        {XK_bracketleft, 219}, {XK_backslash, 220},
-    {XK_bracketright, 221}, {XK_apostrophe, 222},
-};
-
-// The Windows virtual-key code of a key; 0 for keys without one.
-int VirtualKey(KeySym sym) {
-  if (sym >= XK_a && sym <= XK_z) return 'A' + static_cast<int>(sym - XK_a);
-  if (sym >= XK_A && sym <= XK_Z) return 'A' + static_cast<int>(sym - XK_A);
-  if (sym >= XK_0 && sym <= XK_9) return '0' + static_cast<int>(sym - XK_0);
-  if (sym >= XK_KP_0 && sym <= XK_KP_9) return 96 + static_cast<int>(sym - XK_KP_0);
-  if (sym >= XK_F1 && sym <= XK_F24) return 112 + static_cast<int>(sym - XK_F1);
-  for (const auto& [keysym, code] : kVirtualKeys)
-    if (keysym == sym) return code;
-  return 0;
 }
 
 int ShiftBits(unsigned state) {
@@ -456,7 +420,7 @@ bool Translate(XEvent& xevent) {
       // Keypad keys follow Num Lock; every other key is named by its unshifted symbol.
       const KeySym sym = IsKeypadKey(typed) ? typed : XLookupKeysym(&xevent.xkey, 0);
       out.type = EventType::KeyDown;
-      out.keyCode = VirtualKey(sym);
+      out.keyCode = posix::VirtualKeyOfKeysym(sym);
       out.shift = ShiftBits(xevent.xkey.state);
       rt::PostEvent(out);
       const auto character = length > 0 ? static_cast<unsigned char>(text[0]) : 0;
@@ -535,15 +499,6 @@ bool Translate(XEvent& xevent) {
   }
   rt::PostEvent(out);
   return true;
-}
-
-// Waits until the X connection has something to read or `seconds` pass (negative: for ever).
-// True when the server has sent something within `seconds` (negative: for ever).
-bool PollConnection(double seconds) {
-  pollfd fd{ConnectionNumber(S().display), POLLIN, 0};
-  // Rounded up: waking a little early would only spin until the deadline.
-  const int ms = seconds < 0 ? -1 : static_cast<int>(std::ceil(seconds * 1000));
-  return poll(&fd, 1, ms) > 0;
 }
 
 void SetCardinals(Window window, const char* property, Atom type, const long* values, int count) {
@@ -657,7 +612,8 @@ FrameExtents AskFrameExtents(const WindowSettings& settings) {
     while (XCheckTypedWindowEvent(s.display, probe, PropertyNotify, &event))
       answered = answered || event.xproperty.atom == extents;
     if (!answered)
-      PollConnection(std::max(0.0, std::min(0.05, deadline - posix::MonotonicSeconds())));
+      posix::PollFor(ConnectionNumber(s.display), POLLIN,
+                     std::max(0.0, std::min(0.05, deadline - posix::MonotonicSeconds())));
   }
   Atom type;
   int format;
@@ -726,11 +682,11 @@ bool TakeGrabs(Window window) {
 // One copy per user and X server: a selection belongs to the whole server, however the display
 // is spelled and whichever of its screens is named, and the server lets go of it when its
 // owner's connection closes, after a crash too. The root window owns it, so that the check
-// makes no window of its own. A check that cannot be made counts as another copy: two savers
-// must never fight over the screen.
-bool AnotherCopyOwns(const std::string& name) {
+// makes no window of its own.
+InstanceAnswer ClaimSelection(const std::string& name) {
   X11State& s = S();
   const Atom selection = Intern(name.c_str());
+  if (selection == None) return InstanceAnswer::CannotTell;
   // The server is held from the look to the taking, so two copies starting at once cannot both
   // find the selection free; nothing else can take it in between.
   XGrabServer(s.display);
@@ -738,7 +694,7 @@ bool AnotherCopyOwns(const std::string& name) {
   if (!another) XSetSelectionOwner(s.display, selection, s.root, CurrentTime);
   XUngrabServer(s.display);
   XFlush(s.display);
-  return another;
+  return another ? InstanceAnswer::Taken : InstanceAnswer::Mine;
 }
 
 // The monitors, primary first: RandR 1.5's list where the server has it, Xinerama's screens
@@ -849,13 +805,6 @@ bool ChooseVisual() {
   return false;
 }
 
-// A program started with descriptor 0, 1 or 2 closed would find its pipes or its display
-// connection there, and a line meant for stderr would land on them: /dev/null fills the gaps.
-void OpenStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd)
-    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_RDWR);
-}
-
 // A display that takes the connection and never answers would hold the start for ever. The
 // line is made before the alarm is set: the handler may only write and end.
 constexpr unsigned kConnectSeconds = 5;
@@ -921,7 +870,6 @@ struct HackTarget {
   std::vector<rt::Pixel> scaledPixels;
   std::vector<int> columns;
   int (*xlibErrorHandler)(Display*, XErrorEvent*) = nullptr;
-  bool instanceChecked = false, anotherInstance = false;
 };
 
 HackTarget& Hack() {
@@ -1070,17 +1018,15 @@ bool AdoptHackTarget(Window requested, std::string& error) {
 // One copy per window, so that xscreensaver's copies on several monitors run side by side.
 // xscreensaver may start the next copy on a window as soon as it has told the last one to end,
 // before the server has seen that one go: a taken window is asked again for a moment.
-bool HackInstanceRunning() {
-  HackTarget& h = Hack();
-  if (h.instanceChecked) return h.anotherInstance;
-  h.instanceChecked = true;
-  const std::string name = "_QUIETGLASS_" + std::to_string(getuid()) + "_WINDOW_" + HexId(h.window);
-  h.anotherInstance = AnotherCopyOwns(name);
-  for (int attempt = 0; attempt < 10 && h.anotherInstance; ++attempt) {
+InstanceAnswer ClaimHackWindow() {
+  const std::string name =
+      "_QUIETGLASS_" + std::to_string(getuid()) + "_WINDOW_" + HexId(Hack().window);
+  InstanceAnswer answer = ClaimSelection(name);
+  for (int attempt = 0; attempt < 10 && answer == InstanceAnswer::Taken; ++attempt) {
     poll(nullptr, 0, 50);
-    h.anotherInstance = AnotherCopyOwns(name);
+    answer = ClaimSelection(name);
   }
-  return h.anotherInstance;
+  return answer;
 }
 
 // The full-screen window is the target: only its size, its exposures and its end are heard of.
@@ -1136,7 +1082,7 @@ void PresentScaled(Window window, const rt::PixelRect& area, const rt::Pixel* pi
   X11State& s = S();
   HackTarget& h = Hack();
   const rt::PixelRect shown = ShownInWindow(area);
-  if (shown.empty()) return;
+  if (shown.empty()) return;  // a scaled-down area may fall between two window pixels
   h.columns.resize(static_cast<std::size_t>(shown.width));
   for (int i = 0; i < shown.width; ++i) h.columns[i] = h.x.SourceOf(shown.x + i) - area.x;
   h.scaledPixels.resize(static_cast<std::size_t>(shown.width) * shown.height);
@@ -1154,7 +1100,7 @@ void PresentScaled(Window window, const rt::PixelRect& area, const rt::Pixel* pi
 void FillScaled(Window window, const rt::PixelRect& area, rt::Pixel colour) {
   X11State& s = S();
   const rt::PixelRect shown = ShownInWindow(area);
-  if (shown.empty()) return;
+  if (shown.empty()) return;  // a scaled-down area may fall between two window pixels
   s.unflushed = true;
   XSetForeground(s.display, s.gc, PixelValue(colour));
   XFillRectangle(s.display, window, s.gc, shown.x, shown.y, static_cast<unsigned>(shown.width),
@@ -1164,11 +1110,12 @@ void FillScaled(Window window, const rt::PixelRect& area, rt::Pixel colour) {
 // Opens the display and learns what drawing on it needs.
 bool Connect(int argc, char** argv, std::string& error) {
   X11State& s = S();
-  OpenStandardDescriptors();
+  posix::OpenStandardDescriptors();
   s.commandLine = posix::JoinArguments(argc, argv);
   const std::string name = XDisplayName(nullptr);
   if (name.empty()) {
     error = "no display to show on (DISPLAY is not set)";
+    s.noDisplay = true;
     return false;
   }
   // Xlib prints a server's refusal on stderr itself; catch it so the reason stays on one line.
@@ -1241,10 +1188,13 @@ bool Connect(int argc, char** argv, std::string& error) {
 
 // ---- The host's entry points -----------------------------------------------------------------
 
-bool Start(int argc, char** argv, std::string& error) {
+StartResult Start(int argc, char** argv, std::string& error) {
   Window requested = 0;  // a display mode's window (xscreensaver's), or none
-  if (!HackWindowRequested(argc, argv, requested, error)) return false;
-  return Connect(argc, argv, error) && (requested == 0 || AdoptHackTarget(requested, error));
+  if (!HackWindowRequested(argc, argv, requested, error)) return StartResult::Failed;
+  if (!Connect(argc, argv, error))
+    return S().noDisplay ? StartResult::NotThisKind : StartResult::Failed;
+  if (requested != 0 && !AdoptHackTarget(requested, error)) return StartResult::Failed;
+  return StartResult::Started;
 }
 
 std::string CommandLineText() {
@@ -1252,14 +1202,9 @@ std::string CommandLineText() {
   return S().commandLine;
 }
 
-bool AnotherInstanceRunning() {
-  if (InHackMode()) return HackInstanceRunning();
-  X11State& s = S();
-  if (!s.instanceChecked) {
-    s.anotherInstance = AnotherCopyOwns("_QUIETGLASS_" + std::to_string(getuid()));
-    s.instanceChecked = true;
-  }
-  return s.anotherInstance;
+InstanceAnswer ClaimInstance() {
+  if (InHackMode()) return ClaimHackWindow();
+  return ClaimSelection("_QUIETGLASS_" + std::to_string(getuid()));
 }
 
 void EndProcess(int status) {
@@ -1339,7 +1284,6 @@ NativeWindow CreateWindow(const WindowSettings& settings) {
 void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
   if (InHackMode() && Hack().scaled) return PresentScaled(window, area, pixels, stride);
   X11State& s = S();
-  if (area.empty()) return;
   s.unflushed = true;
   if (s.useShm && PresentShm(window, area, pixels, stride)) return;
   PresentPlain(window, area, pixels, stride);
@@ -1348,7 +1292,6 @@ void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pi
 void Fill(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
   if (InHackMode() && Hack().scaled) return FillScaled(window, area, colour);
   X11State& s = S();
-  if (area.empty()) return;
   s.unflushed = true;
   XSetForeground(s.display, s.gc, PixelValue(colour));
   XFillRectangle(s.display, window, s.gc, area.x, area.y, static_cast<unsigned>(area.width),
@@ -1377,7 +1320,7 @@ void Wait(double timeoutSeconds) {
     if (s.unflushed) Flush();
     const double left =
         timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - posix::MonotonicSeconds());
-    if (PollConnection(left)) {
+    if (posix::PollFor(ConnectionNumber(s.display), POLLIN, left) != 0) {
       XEventsQueued(s.display, QueuedAfterReading);
       continue;
     }
@@ -1388,4 +1331,20 @@ void Wait(double timeoutSeconds) {
 }  // namespace
 }  // namespace host
 
-QG_HOST_TABLE(kX11Host, "x11");
+const host::Host host::kX11Host = {
+    .name = "x11",
+    .Start = Start,
+    .CommandLineText = CommandLineText,
+    .ClaimInstance = ClaimInstance,
+    .EndProcess = EndProcess,
+    .Monitors = Monitors,
+    .MonotonicSeconds = MonotonicSeconds,
+    .ClockSeconds = ClockSeconds,
+    .MoveCursor = MoveCursor,
+    .FrameFor = FrameFor,
+    .CreateWindow = CreateWindow,
+    .Present = Present,
+    .Fill = Fill,
+    .Flush = Flush,
+    .Wait = Wait,
+};

@@ -62,7 +62,10 @@ std::string CommandLineText() {
   return Host().CommandLineText();
 }
 bool AnotherInstanceRunning() {
-  return Host().AnotherInstanceRunning();
+  // Asked once: the host's claim holds until the process ends.
+  RuntimeState& state = State();
+  if (!state.instance) state.instance = Host().ClaimInstance();
+  return *state.instance != host::InstanceAnswer::Mine;
 }
 void EndProgram() {
   Host().EndProcess(0);
@@ -87,19 +90,27 @@ void SetCursorPos(std::int32_t x, std::int32_t y) {
 }
 
 bool StartHost(int argc, char** argv, std::string& error) {
-  // QUIETGLASS_HOST picks one of the linked hosts by name; otherwise the first that starts.
+  // QUIETGLASS_HOST picks one of the linked hosts by name; otherwise the first whose kind of
+  // start this is. A host that is of the kind but fails ends the search: its reason is the one.
   const char* wanted = std::getenv("QUIETGLASS_HOST");
   if (wanted != nullptr && *wanted == '\0') wanted = nullptr;
+  bool named = false;
   for (const host::Host* const* candidate = host::kLinkedHosts; *candidate != nullptr;
        ++candidate) {
     if (wanted != nullptr && std::strcmp(wanted, (*candidate)->name) != 0) continue;
-    if ((*candidate)->Start(argc, argv, error)) {
-      State().host = *candidate;
-      return true;
+    named = true;
+    switch ((*candidate)->Start(argc, argv, error)) {
+      case host::StartResult::Started:
+        State().host = *candidate;
+        return true;
+      case host::StartResult::Failed:
+        return false;
+      case host::StartResult::NotThisKind:
+        break;  // the last such reason stands if no host starts
     }
-    if (wanted != nullptr) return false;
   }
-  if (wanted != nullptr) error = std::string("no host named '") + wanted + "' in this program";
+  if (wanted != nullptr && !named)
+    error = std::string("no host named '") + wanted + "' in this program";
   return false;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,8 @@ struct RuntimeState {
   std::vector<std::unique_ptr<Form>> forms;
   std::vector<OpenWindow> windows;
   std::deque<host::Event> queue;
-  std::vector<Pixel> piece;  // the composition buffer
+  std::vector<Pixel> piece;                      // the composition buffer
+  std::optional<host::InstanceAnswer> instance;  // the host's single-copy claim, once made
 };
 RuntimeState& State();
 

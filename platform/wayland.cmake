@@ -39,4 +39,5 @@ endforeach()
 
 add_library(qg_host_wayland OBJECT ${CMAKE_CURRENT_LIST_DIR}/host_wayland.cpp ${qg_wayland_sources})
 target_include_directories(qg_host_wayland PRIVATE ${qg_wayland_generated})
-target_link_libraries(qg_host_wayland PUBLIC qg_runtime PkgConfig::WAYLAND_CLIENT)
+target_link_libraries(qg_host_wayland PUBLIC qg_runtime qg_posix PkgConfig::WAYLAND_CLIENT)
+set_target_properties(qg_host_wayland PROPERTIES QG_HOST_TABLE kWaylandHost)
