@@ -14,7 +14,7 @@ constexpr std::size_t kMaxDirtyRects = 8;
 
 void CollectTabStops(const std::vector<Control*>& controls, std::vector<Control*>& out) {
   for (Control* control : controls) {
-    if (!Usable(*control)) continue;
+    if (!control->Shown()) continue;
     if (control->TabStop && control->CanFocus()) out.push_back(control);
     CollectTabStops(control->children(), out);
   }
@@ -73,7 +73,7 @@ bool Control::HasFocus() const {
 }
 
 void Control::SetFocus() {
-  if (CanFocus() && Usable(*this)) form_.SetActiveControl(this);
+  if (CanFocus() && Shown()) form_.SetActiveControl(this);
 }
 
 // ---- Timer -----------------------------------------------------------------------------------
@@ -85,11 +85,6 @@ Timer::Timer(Form& form) : form_(form) {
 void Timer::SetInterval(int milliseconds) {
   interval_ = std::max(0, milliseconds);
   if (form_.Loaded()) TimerAccess::Start(*this, NowMicros());
-}
-
-void Timer::SetEnabled(bool enabled) {
-  if (enabled && !enabled_ && form_.Loaded()) TimerAccess::Start(*this, NowMicros());
-  enabled_ = enabled;
 }
 
 // ---- Form ------------------------------------------------------------------------------------
