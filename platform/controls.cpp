@@ -8,9 +8,7 @@
 namespace rt {
 namespace {
 
-constexpr int kVkBack = 8, kVkReturn = 13, kVkSpace = 32, kVkEnd = 35, kVkHome = 36, kVkLeft = 37,
-              kVkRight = 39, kVkInsert = 45, kVkDelete = 46;
-constexpr int kCtrlC = 3, kCtrlV = 22, kCtrlX = 24;
+constexpr int kVkReturn = 13, kVkSpace = 32;
 
 PixelRect Inset(const PixelRect& r, int n) {
   return {r.x + n, r.y + n, r.width - 2 * n, r.height - 2 * n};
@@ -54,12 +52,6 @@ int NextBoundary(const std::string& text, int at) {
   return static_cast<int>(pos);
 }
 
-int PreviousBoundary(const std::string& text, int at) {
-  int pos = 0;
-  for (int next = 0; (next = NextBoundary(text, pos)) < at;) pos = next;
-  return std::min(pos, at);
-}
-
 }  // namespace
 
 // ---- Image -----------------------------------------------------------------------------------
@@ -84,11 +76,6 @@ bool Image::HidesAll(const PixelRect& rect) const {
 
 void Image::Paint(Canvas& canvas, const PixelRect& box) const {
   if (picture_ != nullptr) DrawPicture(canvas, *picture_, box, stretch_);
-}
-
-std::string& Clipboard() {
-  static std::string text;
-  return text;
 }
 
 // ---- Label -----------------------------------------------------------------------------------
@@ -141,21 +128,12 @@ int TextBox::SelStart() const {
 int TextBox::SelLength() const {
   return std::abs(caret_ - anchor_);
 }
-std::string TextBox::SelectedText() const {
-  return text_.substr(SelStart(), SelLength());
-}
 
 void TextBox::Select(int anchor, int caret) {
   const int size = static_cast<int>(text_.size());
   anchor_ = std::clamp(anchor, 0, size);
   caret_ = std::clamp(caret, 0, size);
   Invalidate();
-}
-
-void TextBox::ReplaceSelection(const std::string& with) {
-  const int start = SelStart();
-  text_.replace(start, SelLength(), with);
-  Select(start + static_cast<int>(with.size()), start + static_cast<int>(with.size()));
 }
 
 // The text starts inside the two-pixel border and a one-pixel margin.
@@ -202,64 +180,6 @@ void TextBox::MouseDown(int button, int, int x, int) {
 
 void TextBox::MouseMove(int button, int, int x, int) {
   if (button & host::kLeftButton) Select(anchor_, IndexAt(x));  // drag to select
-}
-
-void TextBox::KeyDown(std::int16_t& keyCode, std::int16_t shift) {
-  std::int16_t shiftState = shift;
-  if (OnKeyDown) OnKeyDown(keyCode, shiftState);
-  const bool extend = (shift & host::kShiftMask) != 0;
-  const int size = static_cast<int>(text_.size());
-  auto moveTo = [&](int at) { Select(extend ? anchor_ : at, at); };
-  switch (keyCode) {
-    case kVkLeft:
-      moveTo(PreviousBoundary(text_, caret_));
-      break;
-    case kVkRight:
-      moveTo(NextBoundary(text_, caret_));
-      break;
-    case kVkHome:
-      moveTo(0);
-      break;
-    case kVkEnd:
-      moveTo(size);
-      break;
-    case kVkDelete:
-      if (SelLength() == 0) Select(caret_, NextBoundary(text_, caret_));
-      ReplaceSelection("");
-      break;
-    case kVkInsert:
-      if (shift & host::kShiftMask) ReplaceSelection(Clipboard());
-      if (shift & host::kCtrlMask) Clipboard() = SelectedText();
-      break;
-    default:
-      break;
-  }
-}
-
-void TextBox::KeyPress(std::int16_t& keyAscii) {
-  if (OnKeyPress) OnKeyPress(keyAscii);
-  switch (keyAscii) {
-    case 0:
-      return;
-    case kVkBack:
-      if (SelLength() == 0) Select(caret_, PreviousBoundary(text_, caret_));
-      ReplaceSelection("");
-      return;
-    case kCtrlC:
-      Clipboard() = SelectedText();
-      return;
-    case kCtrlX:
-      Clipboard() = SelectedText();
-      ReplaceSelection("");
-      return;
-    case kCtrlV:
-      ReplaceSelection(Clipboard());
-      return;
-    default:
-      break;
-  }
-  if (keyAscii >= 32 && keyAscii < 127)
-    ReplaceSelection(std::string(1, static_cast<char>(keyAscii)));
 }
 
 // ---- CommandButton ---------------------------------------------------------------------------

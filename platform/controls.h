@@ -26,9 +26,6 @@ constexpr Pixel kSelectedText = Rgb(0xFF, 0xFF, 0xFF);
 
 enum class Alignment { Left, Center };
 
-// The runtime's own clipboard, shared by its text boxes (Ctrl+C, Ctrl+X, Ctrl+V).
-std::string& Clipboard();
-
 // A picture drawn at its natural size, or stretched to fill its box.
 class Image : public Control {
  public:
@@ -64,7 +61,7 @@ class Frame : public Control {
   void Paint(Canvas& canvas, const PixelRect& box) const override;
 };
 
-// One line of editable text in a sunken box, with a caret and a selection.
+// One line of text in a sunken box that the mouse can select in; keys never change it.
 class TextBox : public Control {
  public:
   explicit TextBox(Form& form, Control* container = nullptr);
@@ -74,23 +71,15 @@ class TextBox : public Control {
   // The selection, in bytes of Text(): [SelStart, SelStart + SelLength).
   int SelStart() const;
   int SelLength() const;
-  std::string SelectedText() const;
-
-  // May set keyCode or keyAscii to 0 so that the text box does nothing with the key.
-  std::function<void(std::int16_t& keyCode, std::int16_t& shift)> OnKeyDown;
-  std::function<void(std::int16_t& keyAscii)> OnKeyPress;
 
   void Paint(Canvas& canvas, const PixelRect& box) const override;
   bool TakesPointer() const override { return true; }
   bool CanFocus() const override { return true; }
   void MouseDown(int button, int shift, int x, int y) override;
   void MouseMove(int button, int shift, int x, int y) override;
-  void KeyDown(std::int16_t& keyCode, std::int16_t shift) override;
-  void KeyPress(std::int16_t& keyAscii) override;
 
  private:
   int IndexAt(int x) const;
-  void ReplaceSelection(const std::string& with);
   void Select(int anchor, int caret);
 
   std::string text_;

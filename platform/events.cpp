@@ -18,7 +18,7 @@ constexpr int kVkTab = 9;
 Control* ControlAt(const std::vector<Control*>& controls, int x, int y) {
   for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
     Control* control = *it;
-    if (!control->Visible() || !control->Enabled() || !control->PixelBox().contains(x, y)) continue;
+    if (!control->Visible() || !control->PixelBox().contains(x, y)) continue;
     if (Control* child = ControlAt(control->children(), x, y)) return child;
     if (control->TakesPointer()) return control;
   }
@@ -28,7 +28,7 @@ Control* ControlAt(const std::vector<Control*>& controls, int x, int y) {
 // The control whose caption marks `key` (Alt+key), searched through containers.
 Control* AccessKeyOwner(const std::vector<Control*>& controls, int key) {
   for (Control* control : controls) {
-    if (!Usable(*control)) continue;
+    if (!control->Shown()) continue;
     const char32_t mark = control->AccessKey();
     if (mark != 0 && mark < 128 && std::toupper(static_cast<int>(mark)) == key) return control;
     if (Control* inner = AccessKeyOwner(control->children(), key)) return inner;
@@ -39,11 +39,6 @@ Control* AccessKeyOwner(const std::vector<Control*>& controls, int key) {
 void DispatchKey(Form& form, const host::Event& event) {
   std::int16_t shift = static_cast<std::int16_t>(event.shift);
   Control* focus = form.ActiveControl();
-  if (event.type == host::EventType::KeyPress) {
-    std::int16_t keyAscii = static_cast<std::int16_t>(event.keyChar);
-    if (focus != nullptr) focus->KeyPress(keyAscii);
-    return;
-  }
   std::int16_t keyCode = static_cast<std::int16_t>(event.keyCode);
   const bool ctrlOrAlt = (event.shift & (host::kCtrlMask | host::kAltMask)) != 0;
   if (focus != nullptr && keyCode == kVkTab && !ctrlOrAlt) {
@@ -127,9 +122,10 @@ void Dispatch(const host::Event& event) {
   Form& form = *window->form;
   switch (event.type) {
     case host::EventType::KeyDown:
-    case host::EventType::KeyPress:
       DispatchKey(form, event);
       break;
+    case host::EventType::KeyPress:
+      break;  // nothing takes typed characters: keys act by their codes
     case host::EventType::MouseMove:
     case host::EventType::MouseDown:
     case host::EventType::MouseUp:
@@ -153,8 +149,7 @@ std::int64_t NextTimerDue() {
   for (const auto& form : State().forms) {
     if (!form->Loaded()) continue;
     for (const Timer* timer : form->timers())
-      if (timer->Enabled() && timer->Interval() > 0 && timer->OnTimer)
-        due = std::min(due, TimerAccess::Due(*timer));
+      if (timer->Interval() > 0 && timer->OnTimer) due = std::min(due, TimerAccess::Due(*timer));
   }
   return due;
 }
@@ -188,7 +183,7 @@ void TimerAccess::Start(Timer& timer, std::int64_t now) {
 }
 
 void TimerAccess::FireIfDue(Timer& timer, std::int64_t now) {
-  if (timer.running_ || !timer.enabled_ || timer.interval_ <= 0 || now < timer.dueMicros_) return;
+  if (timer.running_ || timer.interval_ <= 0 || now < timer.dueMicros_) return;
   const std::int64_t interval = timer.interval_ * 1000LL;
   timer.dueMicros_ += interval;
   if (timer.dueMicros_ <= now) timer.dueMicros_ = now + interval;  // late: no burst of ticks

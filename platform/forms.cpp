@@ -11,7 +11,7 @@ namespace {
 
 void CollectTabStops(const std::vector<Control*>& controls, std::vector<Control*>& out) {
   for (Control* control : controls) {
-    if (!Usable(*control)) continue;
+    if (!control->Shown()) continue;
     if (control->TabStop && control->CanFocus()) out.push_back(control);
     CollectTabStops(control->children(), out);
   }
@@ -70,7 +70,7 @@ bool Control::HasFocus() const {
 }
 
 void Control::SetFocus() {
-  if (CanFocus() && Usable(*this)) form_.SetActiveControl(this);
+  if (CanFocus() && Shown()) form_.SetActiveControl(this);
 }
 
 // ---- Timer -----------------------------------------------------------------------------------
@@ -82,11 +82,6 @@ Timer::Timer(Form& form) : form_(form) {
 void Timer::SetInterval(int milliseconds) {
   interval_ = std::max(0, milliseconds);
   if (form_.Loaded()) TimerAccess::Start(*this, NowMicros());
-}
-
-void Timer::SetEnabled(bool enabled) {
-  if (enabled && !enabled_ && form_.Loaded()) TimerAccess::Start(*this, NowMicros());
-  enabled_ = enabled;
 }
 
 // ---- Form ------------------------------------------------------------------------------------

@@ -39,8 +39,6 @@ class Control {
 
   bool Visible() const { return visible_; }
   void SetVisible(bool visible);
-  bool Enabled() const { return enabled_; }
-  void SetEnabled(bool enabled) { enabled_ = enabled; }
 
   Form& form() const { return form_; }
   Control* container() const { return container_; }
@@ -77,7 +75,6 @@ class Control {
   virtual void MouseUp(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {}
   virtual void DoubleClick() {}
   virtual void KeyDown(std::int16_t& /*keyCode*/, std::int16_t /*shift*/) {}
-  virtual void KeyPress(std::int16_t& /*keyAscii*/) {}
   virtual void AccessKeyPressed() {}
 
  private:
@@ -89,25 +86,21 @@ class Control {
   std::vector<Control*> children_;
   float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   bool visible_ = true;
-  bool enabled_ = true;
 };
 
-// Raises OnTimer every Interval milliseconds while enabled and its form is loaded, also while a
-// handler dispatches events; never twice at once, and a late tick is not made up for.
+// Raises OnTimer every Interval milliseconds while its form is loaded, also while a handler
+// dispatches events; never twice at once, and a late tick is not made up for.
 class Timer {
  public:
   explicit Timer(Form& form);
   int Interval() const { return interval_; }
   void SetInterval(int milliseconds);
-  bool Enabled() const { return enabled_; }
-  void SetEnabled(bool enabled);
   std::function<void()> OnTimer;
 
  private:
   friend struct TimerAccess;
   Form& form_;
   int interval_ = 0;
-  bool enabled_ = true;
   bool running_ = false;
   std::int64_t dueMicros_ = 0;
 };

@@ -33,13 +33,14 @@ enum class InputKind {
   Close,      // the window system asks the topmost window to close
   ClockJump,  // local time jumps by `seconds` (the monotonic clock does not)
   Monitors,   // the monitors become `monitors` (primary first), as when one is plugged in
+  Expose,     // the screen loses (x, y, width, height) and the topmost window must draw it again
   Call,       // runs `call` (a test's probe) between two dispatches
 };
 
 struct Input {
   double at = 0;  // virtual seconds since the run started
   InputKind kind = InputKind::Move;
-  int x = 0, y = 0;
+  int x = 0, y = 0, width = 0, height = 0;
   int button = host::kLeftButton;
   int shift = 0;
   int keyCode = 0, keyChar = 0;
@@ -55,6 +56,7 @@ Input KeyAt(double at, int keyCode, int keyChar = 0, int shift = 0);
 Input CallAt(double at, std::function<void()> call);
 Input ClockJumpAt(double at, double seconds);
 Input MonitorsAt(double at, std::vector<rt::PixelRect> monitors);
+Input ExposeAt(double at, const rt::PixelRect& area);
 
 enum class Outcome {
   Ended,     // the program ended itself (the immediate end)

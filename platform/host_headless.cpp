@@ -145,6 +145,27 @@ void Apply(Input& input) {
       rt::PostEvent(event);
       break;
     }
+    case InputKind::Expose: {
+      // As when a window above goes away: the area shows the desktop until the window under it
+      // draws its part again.
+      const rt::PixelRect lost =
+          rt::Intersect({input.x, input.y, input.width, input.height}, s.screenRect);
+      for (int y = lost.y; y < lost.bottom(); ++y)
+        std::fill_n(s.screen.data() + static_cast<std::size_t>(y) * s.screenRect.width + lost.x,
+                    lost.width, s.config.desktop);
+      if (s.windows.empty()) break;
+      const rt::PixelRect& client = s.windows.back().client;
+      const rt::PixelRect part = rt::Intersect(lost, client);
+      if (part.empty()) break;
+      host::Event event;
+      event.type = host::EventType::Exposed;
+      event.x = part.x - client.x;
+      event.y = part.y - client.y;
+      event.width = part.width;
+      event.height = part.height;
+      ToTopWindow(event);
+      break;
+    }
     case InputKind::Call:
       if (input.call) input.call();
       break;
@@ -216,6 +237,14 @@ Input MonitorsAt(double at, std::vector<rt::PixelRect> monitors) {
   input.at = at;
   input.kind = InputKind::Monitors;
   input.monitors = std::move(monitors);
+  return input;
+}
+
+Input ExposeAt(double at, const rt::PixelRect& area) {
+  Input input = MoveAt(at, area.x, area.y);
+  input.kind = InputKind::Expose;
+  input.width = area.width;
+  input.height = area.height;
   return input;
 }
 

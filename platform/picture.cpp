@@ -33,7 +33,8 @@ struct Reader {
 
 constexpr int kMaxSide = 16384;  // far above any picture of ours; keeps sizes sane
 
-bool Fail(std::string& error, const char* reason) {
+// Refuses the file: says why in `error` and answers false (the caller decides what follows).
+bool Reject(std::string& error, const char* reason) {
   error = reason;
   return false;
 }
@@ -61,30 +62,30 @@ bool ReadLayout(std::span<const std::uint8_t> file, std::size_t header, bool ico
   Reader r{file};
   const std::uint32_t headerSize = r.u32(header);
   if (r.failed || headerSize < 40 || !r.has(header, headerSize))
-    return Fail(error, "bitmap info header is truncated or too small");
+    return Reject(error, "bitmap info header is truncated or too small");
   const std::int32_t width = r.i32(header + 4);
   std::int32_t height = r.i32(header + 8);
   const std::uint16_t planes = r.u16(header + 12);
   const std::uint16_t bits = r.u16(header + 14);
   const std::uint32_t compression = r.u32(header + 16);
   std::uint32_t colours = r.u32(header + 32);
-  if (planes != 1) return Fail(error, "bitmap must have one plane");
-  if (compression != 0) return Fail(error, "compressed bitmaps are not supported");
+  if (planes != 1) return Reject(error, "bitmap must have one plane");
+  if (compression != 0) return Reject(error, "compressed bitmaps are not supported");
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
-    return Fail(error, "unsupported bits per pixel");
+    return Reject(error, "unsupported bits per pixel");
   dib.topDown = false;
   if (height < 0) {
     if (iconImage || height == std::numeric_limits<std::int32_t>::min())
-      return Fail(error, "bad bitmap height");
+      return Reject(error, "bad bitmap height");
     dib.topDown = true;
     height = -height;
   }
   if (iconImage) {
-    if (height % 2 != 0) return Fail(error, "icon image height must count the mask rows");
+    if (height % 2 != 0) return Reject(error, "icon image height must count the mask rows");
     height /= 2;
   }
   if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
-    return Fail(error, "bitmap size out of range");
+    return Reject(error, "bitmap size out of range");
   dib.width = width;
   dib.height = height;
   dib.bits = bits;
@@ -93,10 +94,10 @@ bool ReadLayout(std::span<const std::uint8_t> file, std::size_t header, bool ico
   std::size_t paletteCount = 0;
   if (bits <= 8) {
     const std::uint32_t full = 1u << bits;
-    if (colours > full) return Fail(error, "palette larger than the bit depth allows");
+    if (colours > full) return Reject(error, "palette larger than the bit depth allows");
     paletteCount = colours == 0 ? full : colours;
   }
-  if (!r.has(paletteAt, paletteCount * 4)) return Fail(error, "palette is truncated");
+  if (!r.has(paletteAt, paletteCount * 4)) return Reject(error, "palette is truncated");
   dib.palette.resize(paletteCount);
   for (std::size_t i = 0; i < paletteCount; ++i) {
     const std::size_t at = paletteAt + i * 4;
@@ -107,11 +108,11 @@ bool ReadLayout(std::span<const std::uint8_t> file, std::size_t header, bool ico
   dib.rowBytes = RowBytes(width, bits);
   dib.maskRowBytes = RowBytes(width, 1);
   const std::size_t colourBytes = dib.rowBytes * static_cast<std::size_t>(height);
-  if (!r.has(dib.colourStart, colourBytes)) return Fail(error, "pixel data is truncated");
+  if (!r.has(dib.colourStart, colourBytes)) return Reject(error, "pixel data is truncated");
   dib.masked = iconImage;
   dib.maskStart = dib.colourStart + colourBytes;
   if (iconImage && !r.has(dib.maskStart, dib.maskRowBytes * static_cast<std::size_t>(height)))
-    return Fail(error, "icon mask is truncated");
+    return Reject(error, "icon mask is truncated");
   return true;
 }
 
@@ -131,13 +132,13 @@ bool DecodeDib(std::span<const std::uint8_t> file, const DibLayout& dib, Picture
     for (int x = 0; x < width; ++x) {
       Pixel p = 0;
       if (bits == 8) {
-        if (row[x] >= palette.size()) return Fail(error, "pixel refers past the palette");
+        if (row[x] >= palette.size()) return Reject(error, "pixel refers past the palette");
         p = palette[row[x]];
       } else if (bits < 8) {
         const int perByte = 8 / bits;
         const int shift = 8 - bits * (x % perByte + 1);
         const unsigned index = (row[x / perByte] >> shift) & ((1u << bits) - 1);
-        if (index >= palette.size()) return Fail(error, "pixel refers past the palette");
+        if (index >= palette.size()) return Reject(error, "pixel refers past the palette");
         p = palette[index];
       } else {
         const std::uint8_t* px = row + static_cast<std::size_t>(x) * (bits / 8);
@@ -159,10 +160,10 @@ bool ReadFileHeader(std::span<const std::uint8_t> file, std::size_t& pixelOffset
                     std::string& error) {
   Reader r{file};
   if (!r.has(0, 14) || file[0] != 'B' || file[1] != 'M')
-    return Fail(error, "not a BMP file (no 'BM' signature)");
+    return Reject(error, "not a BMP file (no 'BM' signature)");
   pixelOffset = r.u32(10);
   if (pixelOffset < 14 + 40 || pixelOffset > file.size())
-    return Fail(error, "BMP pixel offset out of range");
+    return Reject(error, "BMP pixel offset out of range");
   return true;
 }
 
@@ -189,7 +190,7 @@ bool ViewBmp(std::span<const std::uint8_t> file, Picture& out, std::string& erro
     for (int y = 0; y < dib.height; ++y)
       for (int x = 0; x < dib.width; ++x)
         if (rows[dib.rowBytes * y + x] >= dib.palette.size())
-          return Fail(error, "pixel refers past the palette");
+          return Reject(error, "pixel refers past the palette");
   const auto stride = static_cast<std::ptrdiff_t>(dib.rowBytes);
   out = Picture{dib.width, dib.height, {}, true};
   out.indices = dib.topDown ? rows : rows + stride * (dib.height - 1);
@@ -201,11 +202,11 @@ bool ViewBmp(std::span<const std::uint8_t> file, Picture& out, std::string& erro
 bool DecodeIco(std::span<const std::uint8_t> file, int wantedBitsPerPixel, Picture& out,
                std::string& error) {
   Reader r{file};
-  if (!r.has(0, 6) || r.u16(0) != 0 || r.u16(2) != 1) return Fail(error, "not an ICO file");
+  if (!r.has(0, 6) || r.u16(0) != 0 || r.u16(2) != 1) return Reject(error, "not an ICO file");
   const int count = r.u16(4);
-  if (count == 0) return Fail(error, "ICO file holds no image");
+  if (count == 0) return Reject(error, "ICO file holds no image");
   if (!r.has(6, static_cast<std::size_t>(count) * 16))
-    return Fail(error, "ICO directory is truncated");
+    return Reject(error, "ICO directory is truncated");
   int best = -1;
   int bestBits = 0;
   for (int i = 0; i < count; ++i) {
@@ -225,7 +226,7 @@ bool DecodeIco(std::span<const std::uint8_t> file, int wantedBitsPerPixel, Pictu
   const std::size_t entry = 6 + static_cast<std::size_t>(best) * 16;
   const std::uint32_t size = r.u32(entry + 8);
   const std::uint32_t offset = r.u32(entry + 12);
-  if (!r.has(offset, size) || size < 40) return Fail(error, "ICO image lies outside the file");
+  if (!r.has(offset, size) || size < 40) return Reject(error, "ICO image lies outside the file");
   const std::span<const std::uint8_t> image = file.subspan(offset, size);
   DibLayout dib;
   return ReadLayout(image, 0, true, 0, dib, error) && DecodeDib(image, dib, out, error);

@@ -45,11 +45,6 @@ struct Desktop {
 };
 Desktop CurrentDesktop();
 
-// A control that is shown, in every container, and enabled: it may take focus and keys.
-inline bool Usable(const Control& control) {
-  return control.Shown() && control.Enabled();
-}
-
 OpenWindow* WindowOf(const Form& form);
 OpenWindow* WindowOf(host::NativeWindow native);
 

@@ -63,9 +63,14 @@ void frmScreenSaver::Form_Load() {
 }
 
 // The screen changed (a monitor plugged in, a new resolution): the artwork goes back to the
-// middle of the primary monitor, the disk with it.
+// middle of the primary monitor, and a disk on its way keeps its place on the artwork, so the
+// cycle goes on as if the screen had always had the new size.
 void frmScreenSaver::Form_Resize() {
+  const float oldTop = Image1.Top();
   AlignPic();
+  if (DiskHeight < 1) return;  // no tick yet: the disk is at its start, where AlignPic put it
+  DiskTop += Image1.Top() - oldTop;
+  Image2.SetTop(DiskTop);
 }
 
 void frmScreenSaver::AlignPic() {

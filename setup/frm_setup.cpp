@@ -51,6 +51,7 @@ FrmSetup::FrmSetup()
   Place(Command1, 2160, 3840, 1095, 375, 6);
   Command1.Caption = "&OK";
 
+  // The addresses can be selected with the mouse; no key changes a text box.
   // Text1 lies on the window, over Frame1 on the row of the "email:" label.
   Place(Text1, 1080, 1200, 1935, 285, 7);
   Text1.SetText("pellwin@quietglass.net");
@@ -77,10 +78,6 @@ FrmSetup::FrmSetup()
 
   Command1.OnClick = [this] { Command1_Click(); };
   Picture1.OnDblClick = [this] { Picture1_DblClick(); };
-  Text1.OnKeyDown = [this](std::int16_t& k, std::int16_t& s) { Text1_KeyDown(k, s); };
-  Text2.OnKeyDown = [this](std::int16_t& k, std::int16_t& s) { Text2_KeyDown(k, s); };
-  Text1.OnKeyPress = [this](std::int16_t& k) { Text1_KeyPress(k); };
-  Text2.OnKeyPress = [this](std::int16_t& k) { Text2_KeyPress(k); };
 }
 
 void FrmSetup::Command1_Click() {
@@ -90,18 +87,4 @@ void FrmSetup::Command1_Click() {
 // The hidden creature replaces the logo for as long as the dialog is open.
 void FrmSetup::Picture1_DblClick() {
   Picture1.SetPicture(Picture2.GetPicture());
-}
-
-// The addresses can be selected with the mouse but not changed from the keyboard.
-void FrmSetup::Text1_KeyDown(std::int16_t& KeyCode, std::int16_t&) {
-  KeyCode = 0;
-}
-void FrmSetup::Text2_KeyDown(std::int16_t& KeyCode, std::int16_t&) {
-  KeyCode = 0;
-}
-void FrmSetup::Text1_KeyPress(std::int16_t& KeyAscii) {
-  KeyAscii = 0;
-}
-void FrmSetup::Text2_KeyPress(std::int16_t& KeyAscii) {
-  KeyAscii = 0;
 }

