@@ -4,11 +4,10 @@
 #include <algorithm>
 
 #include "platform/host.h"
+#include "platform/keys.h"
 
 namespace rt {
 namespace {
-
-constexpr int kVkReturn = 13, kVkSpace = 32;
 
 PixelRect Inset(const PixelRect& r, int n) {
   return {r.x + n, r.y + n, r.width - 2 * n, r.height - 2 * n};
@@ -240,7 +239,7 @@ void CommandButton::MouseUp(int button, int, int x, int y) {
 
 void CommandButton::KeyDown(std::int16_t& keyCode, std::int16_t) {
   // Enter only while the button has the focus: it is no default button.
-  if (keyCode == kVkSpace || keyCode == kVkReturn) Click();
+  if (keyCode == vk::kSpace || keyCode == vk::kReturn) Click();
 }
 
 void CommandButton::AccessKeyPressed() {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/keys.h"
 #include "platform/runtime.h"
 #include "platform/runtime_internal.h"
 
@@ -13,7 +14,6 @@ namespace {
 // Windows' defaults for telling a double click from two clicks.
 constexpr std::int64_t kDoubleClickMicros = 500000;
 constexpr int kDoubleClickDistance = 4;
-constexpr int kVkTab = 9;
 
 Control* ControlAt(const std::vector<Control*>& controls, int x, int y) {
   for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
@@ -41,7 +41,7 @@ void DispatchKey(Form& form, const host::Event& event) {
   Control* focus = form.ActiveControl();
   std::int16_t keyCode = static_cast<std::int16_t>(event.keyCode);
   const bool ctrlOrAlt = (event.shift & (host::kCtrlMask | host::kAltMask)) != 0;
-  if (focus != nullptr && keyCode == kVkTab && !ctrlOrAlt) {
+  if (focus != nullptr && keyCode == vk::kTab && !ctrlOrAlt) {
     if (Control* next = form.NextTabStop((event.shift & host::kShiftMask) != 0)) next->SetFocus();
     return;
   }

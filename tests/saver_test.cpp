@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "assets/assets.h"
+#include "platform/keys.h"
 #include "platform/runtime.h"
 #include "test_support.h"
 
@@ -21,7 +22,6 @@ using testing_support::Screen;
 namespace {
 
 constexpr double kTick = kTickMilliseconds / 1000.0;
-constexpr int kVkA = 0x41, kVkEscape = 0x1B;
 
 // ---- Placement --------------------------------------------------------------------------
 
@@ -92,8 +92,8 @@ TEST(ExitOnInput, GracePeriodAndKeys) {
   const ExitCase cases[] = {
       {"the first report alone never ends it", 1024, 768, {}, std::nullopt},
       {"same on a screen no larger than the artwork", 800, 600, {}, std::nullopt},
-      {"a key ends it during the grace period", 1024, 768, {KeyAt(0.2, kVkA, 'a')}, 0.2},
-      {"a key ends it later", 1024, 768, {KeyAt(7.5, kVkEscape)}, 7.5},
+      {"a key ends it during the grace period", 1024, 768, {KeyAt(0.2, 'A', 'a')}, 0.2},
+      {"a key ends it later", 1024, 768, {KeyAt(7.5, vk::kEscape)}, 7.5},
       {"a quick second report is absorbed, a third ends it",
        1024,
        768,

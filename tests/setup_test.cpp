@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/controls.h"
+#include "platform/keys.h"
 #include "setup/frm_setup.h"
 #include "test_support.h"
 
@@ -14,9 +15,6 @@ using testing_support::RunQuietglass;
 using testing_support::Screen;
 
 namespace {
-
-constexpr int kVkTab = 9, kVkReturn = 13, kVkEscape = 27, kVkSpace = 32, kVkDelete = 46,
-              kVkBack = 8;
 
 FrmSetup& Dialog() {
   return *rt::FindForm<FrmSetup>();
@@ -54,10 +52,10 @@ TEST(SetupDialog, TabVisitsOnlyTheLogoAndTheButton) {
   auto record = [&] { focus.push_back(Dialog().ActiveControl()); };
   std::vector<headless::Input> script = {CallAt(0.05, record)};
   for (int i = 1; i <= 3; ++i) {
-    script.push_back(KeyAt(0.1 * i, kVkTab));
+    script.push_back(KeyAt(0.1 * i, vk::kTab));
     script.push_back(CallAt(0.1 * i + 0.05, record));
   }
-  script.push_back(KeyAt(0.5, kVkTab, 0, host::kShiftMask));
+  script.push_back(KeyAt(0.5, vk::kTab, 0, host::kShiftMask));
   script.push_back(CallAt(0.55, record));
   RunQuietglass(Screen(640, 480, "", 1), script);
   const FrmSetup& d = Dialog();
@@ -74,14 +72,14 @@ struct KeyCase {
 
 TEST(SetupDialog, KeysOnTheLogoAndTheButton) {
   const KeyCase cases[] = {
-      {"Enter on the logo", {KeyAt(0.1, kVkReturn, 13)}, false},
-      {"Escape on the logo", {KeyAt(0.1, kVkEscape, 27)}, false},
-      {"Space on the logo", {KeyAt(0.1, kVkSpace, ' ')}, false},
+      {"Enter on the logo", {KeyAt(0.1, vk::kReturn, 13)}, false},
+      {"Escape on the logo", {KeyAt(0.1, vk::kEscape, 27)}, false},
+      {"Space on the logo", {KeyAt(0.1, vk::kSpace, ' ')}, false},
       {"Alt+O anywhere", {KeyAt(0.1, 'O', 0, host::kAltMask)}, true},
       {"O without Alt", {KeyAt(0.1, 'O', 'o')}, false},
-      {"Enter on the button", {KeyAt(0.1, kVkTab), KeyAt(0.2, kVkReturn, 13)}, true},
-      {"Space on the button", {KeyAt(0.1, kVkTab), KeyAt(0.2, kVkSpace, ' ')}, true},
-      {"Escape on the button", {KeyAt(0.1, kVkTab), KeyAt(0.2, kVkEscape, 27)}, false},
+      {"Enter on the button", {KeyAt(0.1, vk::kTab), KeyAt(0.2, vk::kReturn, 13)}, true},
+      {"Space on the button", {KeyAt(0.1, vk::kTab), KeyAt(0.2, vk::kSpace, ' ')}, true},
+      {"Escape on the button", {KeyAt(0.1, vk::kTab), KeyAt(0.2, vk::kEscape, 27)}, false},
   };
   for (const KeyCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -138,7 +136,7 @@ TEST(SetupDialog, AddressesAreReadOnlyFromTheKeyboardButSelectable) {
                   selected = box().SelLength();
                   focused = box().HasFocus();
                 }),
-         KeyAt(0.3, 'X', 'x'), KeyAt(0.35, kVkBack, 8), KeyAt(0.4, kVkDelete),
+         KeyAt(0.3, 'X', 'x'), KeyAt(0.35, vk::kBack, 8), KeyAt(0.4, vk::kDelete),
          CallAt(0.6, [&] { after = box().Text(); })});
     EXPECT_EQ(result.outcome, Outcome::Stopped);
     EXPECT_TRUE(focused);

@@ -18,6 +18,7 @@
 #include "startup/module1.h"
 
 // Last: it brings Xlib, whose macros would rename names in the headers above.
+#include "platform/keys.h"
 #include "tests/x11/x11_harness.h"
 
 namespace x11_e2e {
@@ -27,7 +28,6 @@ constexpr char kCaption[] = "Quietglass v1.01";
 constexpr rt::PixelSize kClient{225, 289};  // 3375 x 4335 twips
 // The OK button in client pixels: 2160, 3840 and 1095 x 375 twips.
 constexpr rt::PixelRect kOkButton{144, 256, 73, 25};
-constexpr int kVkAlt = 18;
 // Virtual seconds between two groups of input on the headless host: far longer than any
 // animation or double-click the dialog could have.
 constexpr double kStepSeconds = 0.5;
@@ -63,7 +63,7 @@ constexpr KeyMeaning kKeyMeanings[] = {
     {XK_Tab, 9, 9, 0},
     {XK_Escape, 27, 27, 0},
     {XK_o, 'O', 'o', 0},
-    {XK_Alt_L, kVkAlt, 0, host::kAltMask},
+    {XK_Alt_L, vk::kMenu, 0, host::kAltMask},
 };
 
 KeyMeaning MeaningOf(KeySym key) {
