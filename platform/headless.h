@@ -16,7 +16,8 @@ struct Config {
   rt::PixelSize screen{1024, 768};      // the primary monitor
   std::vector<rt::PixelRect> monitors;  // every monitor, primary first; empty: just `screen`
   double clockStart = 12 * 3600.0;      // local time when the run starts, seconds since midnight
-  bool anotherInstance = false;
+  // What the host answers when asked whether this copy is the only one.
+  host::InstanceAnswer instance = host::InstanceAnswer::Mine;
   std::string commandLine = "/S";
   int pointerX = -1, pointerY = -1;  // where the pointer starts; -1: the screen's centre
   host::FrameExtents dialogFrame{3, 22, 3, 3};

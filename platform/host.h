@@ -1,6 +1,6 @@
-// The contract between the runtime and a host (headless, X11 and its display mode, Wayland, Win32).
-// Each host fills one `host::Host` table with the same entry points; only the runtime and the
-// hosts include this file, never program code.
+// The contract between the runtime and a host (headless, X11 with xscreensaver's display mode,
+// Wayland, Win32). Each host fills one `host::Host` table with the same entry points; only the
+// runtime and the hosts include this file, never program code.
 #pragma once
 
 #include <cstdint>

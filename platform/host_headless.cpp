@@ -314,7 +314,7 @@ std::string CommandLineText() {
 }
 
 InstanceAnswer ClaimInstance() {
-  return S().config.anotherInstance ? InstanceAnswer::Taken : InstanceAnswer::Mine;
+  return S().config.instance;
 }
 
 void EndProcess(int status) {
