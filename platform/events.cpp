@@ -97,19 +97,43 @@ void DispatchPointer(Form& form, host::EventType type, int x, int y, int button,
   }
 }
 
+// How long the window system may take to report the pointer it moved for a screen change.
+constexpr std::int64_t kPointerSettleMicros = 200000;
+
 // Monitors came or went: every full-screen window covers the new desktop, and its form hears of
 // it. A desktop left without a monitor keeps the old layout until one comes back.
 void FollowScreen() {
+  RuntimeState& state = State();
   const Desktop desktop = CurrentDesktop();
   if (desktop.primary.empty()) return;
-  const std::size_t count = State().windows.size();  // a handler may show another form
+  bool covered = false;
+  const std::size_t count = state.windows.size();  // a handler may show another form
   for (std::size_t i = 0; i < count; ++i) {
-    OpenWindow& window = State().windows[i];
+    OpenWindow& window = state.windows[i];
     Form& form = *window.form;
     if (!form.IsOpen() || form.GetWindowState() != WindowState::Maximized) continue;
     FormAccess::Cover(form, window, desktop);
+    covered = true;
     if (form.OnResize) form.OnResize();
   }
+  // The window system pulled the pointer onto the new screen, which is not the user moving it:
+  // the cursor goes back where the program sent it, and the reports of both moves are let pass.
+  if (!covered) return;
+  state.pointerSettlesAt = NowMicros() + kPointerSettleMicros;
+  if (state.cursorSentTo)
+    state.pointerSettledAt = PlaceCursor(state.cursorSentTo->x, state.cursorSentTo->y);
+}
+
+// Whether a pointer report (form pixels) is the window system's own after a screen change.
+bool MovedByScreenChange(int x, int y) {
+  RuntimeState& state = State();
+  if (NowMicros() < state.pointerSettlesAt) {
+    state.pointerSettledAt = PixelPoint{x, y};
+    return true;
+  }
+  if (state.pointerSettledAt == PixelPoint{x, y}) return true;
+  state.pointerSettledAt.reset();
+  return false;
 }
 
 void Dispatch(const host::Event& event) {
@@ -127,6 +151,8 @@ void Dispatch(const host::Event& event) {
     case host::EventType::KeyPress:
       break;  // nothing takes typed characters: keys act by their codes
     case host::EventType::MouseMove:
+      if (MovedByScreenChange(event.x - window->originX, event.y - window->originY)) break;
+      [[fallthrough]];
     case host::EventType::MouseDown:
     case host::EventType::MouseUp:
       DispatchPointer(form, event.type, event.x - window->originX, event.y - window->originY,
@@ -199,7 +225,13 @@ void TimerAccess::FireIfDue(Timer& timer, std::int64_t now) {
 // ---- Dispatch and the loop -------------------------------------------------------------------
 
 void PostEvent(const host::Event& event) {
-  State().queue.push_back(event);
+  RuntimeState& state = State();
+  // A window system may report the pointer it moves for a screen change before the change
+  // itself; such a report still waits here, and belongs to the change.
+  if (event.type == host::EventType::ScreenChanged)
+    std::erase_if(state.queue,
+                  [](const host::Event& e) { return e.type == host::EventType::MouseMove; });
+  state.queue.push_back(event);
 }
 
 void DoEvents() {

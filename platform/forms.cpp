@@ -229,6 +229,9 @@ void ResetRuntime() {
   state.forms.clear();
   state.queue.clear();
   state.instance.reset();
+  state.cursorSentTo.reset();
+  state.pointerSettlesAt = 0;
+  state.pointerSettledAt.reset();
 }
 
 }  // namespace rt

@@ -25,6 +25,12 @@ struct PixelSize {
   bool operator==(const PixelSize&) const = default;
 };
 
+struct PixelPoint {
+  int x = 0;
+  int y = 0;
+  bool operator==(const PixelPoint&) const = default;
+};
+
 // A rectangle of pixels; empty when either side is 0 or less.
 struct PixelRect {
   int x = 0;

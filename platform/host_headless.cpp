@@ -136,10 +136,12 @@ void Apply(Input& input) {
       s.clockOffset += input.seconds;
       break;
     case InputKind::Monitors: {
-      // A window system grows its full-screen windows with the screen, then tells the program.
+      // A window system grows its full-screen windows with the screen, pulls the pointer onto
+      // it (and reports that first), then tells the program.
       SetMonitors(input.monitors);
       for (Window& window : s.windows)
         if (window.settings.kind == host::WindowKind::FullScreen) window.client = s.screenRect;
+      MovePointer(s.pointerX, s.pointerY);
       host::Event event;
       event.type = host::EventType::ScreenChanged;
       rt::PostEvent(event);

@@ -81,12 +81,19 @@ float ClockSeconds() {
   return static_cast<float>(Host().ClockSeconds());
 }
 
-void SetCursorPos(std::int32_t x, std::int32_t y) {
+PixelPoint PlaceCursor(int x, int y) {
   const PixelRect primary = CurrentDesktop().primary;
-  if (primary.empty()) return;
+  if (primary.empty()) return {x, y};
   // Like the window system the program was written for: the cursor stays on the screen.
-  Host().MoveCursor(primary.x + std::clamp(x, 0, primary.width - 1),
-                    primary.y + std::clamp(y, 0, primary.height - 1));
+  const PixelPoint onPrimary{std::clamp(x, 0, primary.width - 1),
+                             std::clamp(y, 0, primary.height - 1)};
+  Host().MoveCursor(primary.x + onPrimary.x, primary.y + onPrimary.y);
+  return onPrimary;
+}
+
+void SetCursorPos(std::int32_t x, std::int32_t y) {
+  State().cursorSentTo = PixelPoint{x, y};
+  PlaceCursor(x, y);
 }
 
 bool StartHost(int argc, char** argv, std::string& error) {

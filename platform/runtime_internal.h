@@ -29,6 +29,13 @@ struct RuntimeState {
   std::deque<host::Event> queue;
   std::vector<Pixel> piece;                      // the composition buffer
   std::optional<host::InstanceAnswer> instance;  // the host's single-copy claim, once made
+  // Where the program last sent the cursor (SetCursorPos, unclamped): it goes back there, in the
+  // new screen's terms, when the screen changes under it.
+  std::optional<PixelPoint> cursorSentTo;
+  // A screen change moves the pointer without the user: pointer moves until this time are the
+  // window system's, and so are later ones at the spot where the pointer then lay (form pixels).
+  std::int64_t pointerSettlesAt = 0;
+  std::optional<PixelPoint> pointerSettledAt;
 };
 RuntimeState& State();
 
@@ -44,6 +51,8 @@ struct Desktop {
   PixelRect bounds;
 };
 Desktop CurrentDesktop();
+// Moves the cursor to (x, y) pixels of the primary monitor, clamped onto it; returns where.
+PixelPoint PlaceCursor(int x, int y);
 
 OpenWindow* WindowOf(const Form& form);
 OpenWindow* WindowOf(host::NativeWindow native);

@@ -133,6 +133,29 @@ TEST(ExitOnInput, GracePeriodAndKeys) {
   }
 }
 
+TEST(ExitOnInput, APointerMovedByAScreenChangeIsNotInput) {
+  // Parked at 1919,1079, the pointer is pulled onto the smaller screen by the window system (and
+  // reported there) and parked again in the new corner; only a move after that ends the saver.
+  const std::vector<rt::PixelRect> before = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+  const std::vector<std::vector<rt::PixelRect>> afters = {
+      {{0, 0, 1024, 768}},                         // the resolution lowered, 1023,767
+      {{0, 0, 1024, 768}, {1024, 0, 1280, 1024}},  // the pointer lands on the other monitor
+      {{1280, 0, 1024, 768}, {0, 0, 1280, 1024}},  // and the primary moves right
+  };
+  for (const auto& after : afters) {
+    SCOPED_TRACE(testing::Message() << after.size() << " monitors, primary at " << after[0].x);
+    auto config = Screen(1920, 1080, "/S", 10);
+    config.monitors = before;
+    const auto still = RunQuietglass(config, {headless::MonitorsAt(3, after)});
+    EXPECT_EQ(still.outcome, Outcome::Stopped);
+    EXPECT_EQ(still.cursorX, after[0].x + 1023);
+    EXPECT_EQ(still.cursorY, 767);
+    const auto moved = RunQuietglass(config, {headless::MonitorsAt(3, after), MoveAt(5, 9, 9)});
+    EXPECT_EQ(moved.outcome, Outcome::Ended);
+    EXPECT_NEAR(moved.endedAt, 5, 1e-9);
+  }
+}
+
 // ---- Animation --------------------------------------------------------------------------
 
 struct DiskState {
