@@ -37,7 +37,10 @@ foreach(protocol
     ${qg_wayland_generated}/${name}-protocol.c)
 endforeach()
 
-add_library(qg_host_wayland OBJECT ${CMAKE_CURRENT_LIST_DIR}/host_wayland.cpp ${qg_wayland_sources})
+set(qg_wayland_dir ${CMAKE_CURRENT_LIST_DIR}/wayland)
+add_library(qg_host_wayland OBJECT ${qg_wayland_dir}/connection.cpp ${qg_wayland_dir}/outputs.cpp
+  ${qg_wayland_dir}/toplevels.cpp ${qg_wayland_dir}/input.cpp ${qg_wayland_dir}/buffers.cpp
+  ${qg_wayland_sources})
 target_include_directories(qg_host_wayland PRIVATE ${qg_wayland_generated})
 target_link_libraries(qg_host_wayland PUBLIC qg_runtime qg_posix PkgConfig::WAYLAND_CLIENT)
 set_target_properties(qg_host_wayland PROPERTIES QG_HOST_TABLE kWaylandHost)

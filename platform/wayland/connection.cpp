@@ -1,0 +1,242 @@
+// The Wayland host's connection: the registry's globals, start-up, the single-copy socket, the
+// wait for the compositor's events, and the host's table of entry points.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "platform/posix/posix.h"
+#include "platform/wayland/wayland.h"
+
+namespace host::wayland_detail {
+
+WaylandState& S() {
+  static WaylandState state;
+  return state;
+}
+
+void Post(const Event& event) {
+  ++S().posted;
+  rt::PostEvent(event);
+}
+
+[[noreturn]] void ConnectionLost() {
+  std::fprintf(stderr, "quietglass: lost the Wayland compositor: %s\n",
+               std::strerror(wl_display_get_error(S().display)));
+  _exit(1);
+}
+
+void FlushConnection() {
+  WaylandState& s = S();
+  while (wl_display_flush(s.display) < 0) {
+    if (errno != EAGAIN) ConnectionLost();
+    posix::PollFor(wl_display_get_fd(s.display), POLLOUT, -1);
+  }
+}
+
+void ReadEvents(double timeoutSeconds, bool anyEvent) {
+  WaylandState& s = S();
+  const double deadline = posix::MonotonicSeconds() + std::max(0.0, timeoutSeconds);
+  const unsigned long posted = s.posted;
+  for (;;) {
+    // Events libwayland has read already come first; the socket is read only when poll says so.
+    while (wl_display_prepare_read(s.display) != 0)
+      if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
+    if (s.posted != posted) {
+      wl_display_cancel_read(s.display);
+      return;
+    }
+    FlushConnection();
+    const double left =
+        timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - posix::MonotonicSeconds());
+    const bool readable = posix::PollFor(wl_display_get_fd(s.display), POLLIN, left) != 0;
+    if (readable) {
+      if (wl_display_read_events(s.display) < 0) ConnectionLost();
+    } else {
+      wl_display_cancel_read(s.display);
+    }
+    if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
+    if (s.posted != posted || (anyEvent && readable) ||
+        (timeoutSeconds >= 0 && posix::MonotonicSeconds() >= deadline))
+      return;
+  }
+}
+
+namespace {
+
+const xdg_wm_base_listener kWmBaseListener = {
+    .ping = [](void*, xdg_wm_base* base, std::uint32_t serial) { xdg_wm_base_pong(base, serial); },
+};
+
+template <typename T>
+T* Bind(wl_registry* registry, std::uint32_t name, const wl_interface* interface,
+        std::uint32_t offered, std::uint32_t wanted) {
+  return static_cast<T*>(wl_registry_bind(registry, name, interface, std::min(offered, wanted)));
+}
+
+const wl_registry_listener kRegistryListener = {
+    .global =
+        [](void*, wl_registry* registry, std::uint32_t name, const char* interface,
+           std::uint32_t version) {
+          WaylandState& s = S();
+          const std::string_view kind = interface;
+          if (kind == wl_compositor_interface.name) {
+            s.compositor =
+                Bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 1);
+          } else if (kind == wl_subcompositor_interface.name) {
+            s.subcompositor =
+                Bind<wl_subcompositor>(registry, name, &wl_subcompositor_interface, version, 1);
+          } else if (kind == wl_shm_interface.name) {
+            s.shm = Bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
+          } else if (kind == xdg_wm_base_interface.name) {
+            s.wmBase = Bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 1);
+            xdg_wm_base_add_listener(s.wmBase, &kWmBaseListener, nullptr);
+          } else if (kind == wp_viewporter_interface.name) {
+            s.viewporter =
+                Bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
+          } else if (kind == zxdg_decoration_manager_v1_interface.name) {
+            s.decorations = Bind<zxdg_decoration_manager_v1>(
+                registry, name, &zxdg_decoration_manager_v1_interface, version, 1);
+          } else if (kind == wl_seat_interface.name && s.seat == nullptr) {
+            s.seat = Bind<wl_seat>(registry, name, &wl_seat_interface, version, 1);
+            AddSeat(s.seat);
+          } else if (kind == wl_output_interface.name) {
+            AddOutput(registry, name, version);
+          }
+        },
+    .global_remove = [](void*, wl_registry*, std::uint32_t name) { RemoveOutput(name); },
+};
+
+// Where the compositor's socket is: WAYLAND_DISPLAY relative to XDG_RUNTIME_DIR, or absolute.
+std::string SocketPath() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  const std::string display = name != nullptr && *name != '\0' ? name : "wayland-0";
+  if (display.front() == '/') return display;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr ? std::string(runtime) + "/" + display : std::string();
+}
+
+// One copy per user and compositor: an abstract socket's name is free again when its process
+// ends. The name holds the compositor socket's device and inode, so that every way of naming the
+// same compositor gives the same name.
+InstanceAnswer BindInstanceSocket() {
+  WaylandState& s = S();
+  std::string compositor = SocketPath();
+  struct stat info {};
+  if (stat(compositor.c_str(), &info) == 0)
+    compositor = std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino);
+  const std::string name = "quietglass-wayland-" + std::to_string(getuid()) + "-" + compositor;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
+  std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
+  s.instanceSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s.instanceSocket < 0) return InstanceAnswer::CannotTell;
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  if (bind(s.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) == 0)
+    return InstanceAnswer::Mine;
+  return errno == EADDRINUSE ? InstanceAnswer::Taken : InstanceAnswer::CannotTell;
+}
+
+StartResult Start(int argc, char** argv, std::string& error) {
+  WaylandState& s = S();
+  posix::OpenStandardDescriptors();
+  s.commandLine = posix::JoinArguments(argc, argv);
+  // xscreensaver's display modes draw into an X window it names: that is the X11 host's work.
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--root" || arg == "-root" || arg == "--window-id" || arg == "-window-id") {
+      error = "an X11 display mode (" + std::string(arg) + ") is not drawn on Wayland";
+      s = WaylandState{};
+      return StartResult::NotThisKind;
+    }
+  }
+  const char* named = std::getenv("WAYLAND_DISPLAY");
+  const bool socketGiven = std::getenv("WAYLAND_SOCKET") != nullptr;
+  if ((named == nullptr || *named == '\0') && !socketGiven &&
+      access(SocketPath().c_str(), F_OK) != 0) {
+    error = "no Wayland compositor (WAYLAND_DISPLAY is not set)";
+    return StartResult::NotThisKind;
+  }
+  const std::string shown = "the Wayland compositor '" +
+                            std::string(named != nullptr && *named != '\0' ? named : "wayland-0") +
+                            "'";
+  s.display = wl_display_connect(nullptr);
+  if (s.display == nullptr) {
+    error = "cannot connect to " + shown + ": " + std::strerror(errno);
+    return StartResult::Failed;
+  }
+  s.registry = wl_display_get_registry(s.display);
+  wl_registry_add_listener(s.registry, &kRegistryListener, nullptr);
+  // The globals, then what the outputs and the seat say about themselves.
+  const bool answered =
+      wl_display_roundtrip(s.display) >= 0 && wl_display_roundtrip(s.display) >= 0;
+  const char* missing = !answered                    ? nullptr
+                        : s.compositor == nullptr    ? "wl_compositor"
+                        : s.subcompositor == nullptr ? "wl_subcompositor"
+                        : s.shm == nullptr           ? "wl_shm"
+                        : s.wmBase == nullptr        ? "xdg_wm_base"
+                        : ReadyOutputs().empty()     ? "output"
+                                                     : nullptr;
+  if (answered && missing == nullptr) return StartResult::Started;
+  error = answered ? shown + " has no " + missing : shown + " closed the connection";
+  wl_display_disconnect(s.display);
+  s = WaylandState{};
+  return StartResult::Failed;
+}
+
+std::string CommandLineText() {
+  return S().commandLine;
+}
+
+InstanceAnswer ClaimInstance() {
+  return BindInstanceSocket();
+}
+
+void EndProcess(int status) {
+  if (S().display != nullptr) wl_display_flush(S().display);
+  _exit(status);  // the compositor drops our surfaces with the connection
+}
+
+double MonotonicSeconds() {
+  return posix::MonotonicSeconds();
+}
+
+double ClockSeconds() {
+  return posix::LocalSecondsSinceMidnight();
+}
+
+void Wait(double timeoutSeconds) {
+  ReadEvents(timeoutSeconds);
+}
+
+}  // namespace
+}  // namespace host::wayland_detail
+
+namespace wd = host::wayland_detail;
+const host::Host host::kWaylandHost = {
+    .name = "wayland",
+    .Start = wd::Start,
+    .CommandLineText = wd::CommandLineText,
+    .ClaimInstance = wd::ClaimInstance,
+    .EndProcess = wd::EndProcess,
+    .Monitors = wd::Monitors,
+    .MonotonicSeconds = wd::MonotonicSeconds,
+    .ClockSeconds = wd::ClockSeconds,
+    .MoveCursor = wd::MoveCursor,
+    .FrameFor = wd::FrameFor,
+    .CreateWindow = wd::CreateWindow,
+    .Present = wd::Present,
+    .Fill = wd::Fill,
+    .Flush = wd::Flush,
+    .Wait = wd::Wait,
+};
