@@ -9,7 +9,7 @@ as nobody. What the saver and the dialog show is compared with quietglass-captur
 the same moment on the headless host.
 
     wayland_e2e.py --program build/quietglass --capture build/tools/quietglass-capture [TEST...]
-    wayland_e2e.py --list      # the tests' names, for CMake
+    wayland_e2e.py --list      # the tests' names (Class.test), for CMake
 """
 
 import argparse
@@ -201,7 +201,7 @@ class Vnc:
         self.socket.close()
 
 
-class WaylandEndToEnd(unittest.TestCase):
+class Sway(unittest.TestCase):
     """A sway of its own per test; every process the test starts is stopped by its PID."""
 
     def setUp(self):
@@ -478,8 +478,11 @@ def main():
     parser.add_argument("--program")
     parser.add_argument("--capture")
     options, rest = parser.parse_known_args()
-    if options.list:  # what CMake makes one CTest test each of
-        print("\n".join(unittest.defaultTestLoader.getTestCaseNames(WaylandEndToEnd)))
+    if options.list:  # what CMake makes one CTest test each of: every test of every class here
+        loader = unittest.defaultTestLoader
+        for case in loader.loadTestsFromModule(sys.modules[__name__]):
+            for test in case:
+                print(test.id().split(".", 1)[1])
         return
     if not (options.program and options.capture):
         parser.error("--program and --capture are needed to run tests")
