@@ -147,6 +147,45 @@ InstanceAnswer BindInstanceSocket() {
   return errno == EADDRINUSE ? InstanceAnswer::Taken : InstanceAnswer::CannotTell;
 }
 
+// A compositor that takes the connection and never answers would hold the start for ever; a
+// stopped one that goes on within this time is only slow.
+constexpr int kAnswerSeconds = 5;
+
+// Waits until the compositor has handled every request sent so far, handling what it sends
+// meanwhile; false when the connection broke or `deadline` passed first.
+bool RoundtripBefore(double deadline) {
+  WaylandState& s = S();
+  static constexpr wl_callback_listener kDone = {
+      .done = [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; },
+  };
+  bool done = false;
+  wl_callback* callback = wl_display_sync(s.display);
+  wl_callback_add_listener(callback, &kDone, &done);
+  const int fd = wl_display_get_fd(s.display);
+  bool broken = false;
+  while (!done && !broken) {
+    while (!broken && wl_display_prepare_read(s.display) != 0)
+      broken = wl_display_dispatch_pending(s.display) < 0;
+    if (broken) break;
+    if (done) {
+      wl_display_cancel_read(s.display);
+      break;
+    }
+    const bool full = wl_display_flush(s.display) < 0 && errno == EAGAIN;
+    const double left = deadline - posix::MonotonicSeconds();
+    const short came = left > 0 ? posix::PollFor(fd, full ? POLLIN | POLLOUT : POLLIN, left) : 0;
+    if ((came & ~POLLOUT) != 0) {
+      broken = wl_display_read_events(s.display) < 0;
+    } else {
+      wl_display_cancel_read(s.display);
+      if (came == 0) break;  // the deadline
+    }
+    broken = broken || wl_display_dispatch_pending(s.display) < 0;
+  }
+  wl_callback_destroy(callback);
+  return done;
+}
+
 StartResult Start(int argc, char** argv, std::string& error) {
   WaylandState& s = S();
   posix::OpenStandardDescriptors();
@@ -167,9 +206,11 @@ StartResult Start(int argc, char** argv, std::string& error) {
     error = "no Wayland compositor (WAYLAND_DISPLAY is not set)";
     return StartResult::NotThisKind;
   }
-  const std::string shown = "the Wayland compositor '" +
-                            std::string(named != nullptr && *named != '\0' ? named : "wayland-0") +
-                            "'";
+  const std::string shown =
+      socketGiven
+          ? "the Wayland socket WAYLAND_SOCKET=" + std::string(std::getenv("WAYLAND_SOCKET"))
+          : "the Wayland compositor '" +
+                std::string(named != nullptr && *named != '\0' ? named : "wayland-0") + "'";
   s.display = wl_display_connect(nullptr);
   if (s.display == nullptr) {
     error = "cannot connect to " + shown + ": " + std::strerror(errno);
@@ -178,8 +219,8 @@ StartResult Start(int argc, char** argv, std::string& error) {
   s.registry = wl_display_get_registry(s.display);
   wl_registry_add_listener(s.registry, &kRegistryListener, nullptr);
   // The globals, then what the outputs and the seat say about themselves.
-  const bool answered =
-      wl_display_roundtrip(s.display) >= 0 && wl_display_roundtrip(s.display) >= 0;
+  const double deadline = posix::MonotonicSeconds() + kAnswerSeconds;
+  const bool answered = RoundtripBefore(deadline) && RoundtripBefore(deadline);
   const char* missing = !answered                    ? nullptr
                         : s.compositor == nullptr    ? "wl_compositor"
                         : s.subcompositor == nullptr ? "wl_subcompositor"
@@ -188,7 +229,12 @@ StartResult Start(int argc, char** argv, std::string& error) {
                         : ReadyOutputs().empty()     ? "output"
                                                      : nullptr;
   if (answered && missing == nullptr) return StartResult::Started;
-  error = answered ? shown + " has no " + missing : shown + " closed the connection";
+  if (answered)
+    error = shown + " has no " + missing;
+  else if (wl_display_get_error(s.display) != 0)
+    error = shown + " closed the connection";
+  else
+    error = shown + " does not answer within " + std::to_string(kAnswerSeconds) + " seconds";
   wl_display_disconnect(s.display);
   s = WaylandState{};
   return StartResult::Failed;

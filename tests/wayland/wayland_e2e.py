@@ -397,6 +397,42 @@ class Sway(unittest.TestCase):
                                  is None, 10), "the primary no longer shows the artwork")
         self.assertIsNone(saver.poll())
 
+    def test_a_start_without_the_compositor_fails_in_one_line_naming_it(self):
+        # A socket that takes connections and never answers, as a hung compositor's does.
+        mute = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(mute.close)
+        mute.bind(os.path.join(self.runtime, "wayland-mute"))
+        os.chmod(os.path.join(self.runtime, "wayland-mute"), 0o777)
+        mute.listen(8)
+        cases = {"WAYLAND_DISPLAY=wayland-none": ({"WAYLAND_DISPLAY": "wayland-none"},
+                                                  "compositor 'wayland-none'"),
+                 "WAYLAND_SOCKET=99": ({"WAYLAND_SOCKET": "99"}, "WAYLAND_SOCKET=99"),
+                 "no answer": ({"WAYLAND_DISPLAY": "wayland-mute"}, "does not answer")}
+        for name, (extra, named) in cases.items():
+            with self.subTest(name):
+                process = self.launch("/s", extra=extra)
+                try:
+                    status = process.wait(15)
+                except subprocess.TimeoutExpired:
+                    self.fail("still waiting 15 s later")
+                lines = process.stderr.read().decode(errors="replace").splitlines()
+                self.assertEqual(status, 1)
+                self.assertEqual(len(lines), 1, lines)
+                self.assertIn(named, lines[0])
+
+    def test_a_compositor_stopped_for_a_moment_at_the_start_is_waited_for(self):
+        os.kill(self.sway.pid, signal.SIGSTOP)
+        try:
+            saver = self.launch("/s")
+            time.sleep(2)
+            self.assertIsNone(saver.poll(), "it gave up on a compositor stopped for 2 s")
+        finally:
+            os.kill(self.sway.pid, signal.SIGCONT)
+        self.assertTrue(wait_for(lambda: saver.poll() is not None or
+                                 self.screenshot(PRIMARY[0]).at(0, 0) == PURPLE, 20),
+                        "the saver did not appear")
+        self.assertIsNone(saver.poll())
+
     # ---- The dialog --------------------------------------------------------------------------
 
     def dialog_client(self):
