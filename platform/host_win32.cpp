@@ -26,7 +26,8 @@ struct Win32State {
   HINSTANCE instance = nullptr;
   double countsPerSecond = 1;
   HANDLE instanceMutex = nullptr;
-  HWND hiddenOwner = nullptr;  // owns the dialogs kept out of the taskbar
+  HWND hiddenOwner = nullptr;           // owns the dialogs kept out of the taskbar
+  std::vector<rt::PixelRect> monitors;  // as the full-screen window last covered them
 };
 
 Win32State& S() {
@@ -127,6 +128,21 @@ BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
 
 std::vector<rt::PixelRect> Monitors();
 
+// Covers the monitors again when they differ from those the window covers, and tells the program.
+// Asked on WM_DISPLAYCHANGE and before each pointer report: a resolution change can move the
+// pointer, and its report come, before the change's own message.
+void FollowMonitors(HWND fullScreen) {
+  std::vector<rt::PixelRect> monitors = Monitors();
+  if (monitors == S().monitors) return;
+  S().monitors = std::move(monitors);
+  rt::PixelRect desktop;
+  for (const rt::PixelRect& monitor : S().monitors) desktop = rt::Union(desktop, monitor);
+  if (desktop.empty()) return;
+  SetWindowPos(fullScreen, HWND_TOPMOST, desktop.x, desktop.y, desktop.width, desktop.height,
+               SWP_NOACTIVATE);
+  Post(nullptr, EventType::ScreenChanged, [](Event&) {});
+}
+
 LRESULT CALLBACK WindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   for (const ButtonMessage& button : kButtonMessages) {
     if (button.message != message) continue;
@@ -150,22 +166,15 @@ LRESULT CALLBACK WindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SYSCHAR:
       return 0;  // no menu to open, and no beep for it
     case WM_MOUSEMOVE:
+      if (IsFullScreen(handle)) FollowMonitors(handle);
       PostPointer(handle, EventType::MouseMove, 0, lParam, wParam);
       return 0;
     case WM_CLOSE:
       Post(handle, EventType::CloseRequest, [](Event&) {});
       return 0;  // the program decides; the window stays until the process ends
-    case WM_DISPLAYCHANGE: {
-      // Monitors came, went or changed: the saver covers the new desktop, then the program hears.
-      if (!IsFullScreen(handle)) break;
-      rt::PixelRect desktop;
-      for (const rt::PixelRect& monitor : Monitors()) desktop = rt::Union(desktop, monitor);
-      if (desktop.empty()) break;
-      SetWindowPos(handle, HWND_TOPMOST, desktop.x, desktop.y, desktop.width, desktop.height,
-                   SWP_NOACTIVATE);
-      Post(nullptr, EventType::ScreenChanged, [](Event&) {});
+    case WM_DISPLAYCHANGE:
+      if (IsFullScreen(handle)) FollowMonitors(handle);
       break;
-    }
     case WM_ERASEBKGND: {
       RECT client;
       GetClientRect(handle, &client);
@@ -317,6 +326,7 @@ NativeWindow CreateNativeWindow(const WindowSettings& settings) {
                       settings.outer.x, settings.outer.y, settings.outer.width,
                       settings.outer.height, owner, nullptr, s.instance, nullptr);
   if (handle == nullptr) return 0;
+  if (settings.kind == WindowKind::FullScreen) s.monitors = Monitors();
   SetWindowLongPtrW(handle, GWLP_USERDATA, static_cast<LONG_PTR>(ToColorRef(settings.background)));
   if (settings.icon != nullptr) {
     // The program's windows carry its one icon, which the resources hold at both depths.

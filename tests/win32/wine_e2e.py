@@ -2,9 +2,11 @@
 # End to end under Wine on a 1024x768 Xvfb screen: the saver shows the same pixels as the
 # headless capture, ends on a key or on pointer movement, refuses a second copy, ignores /p and
 # shows the dialog for /c. Then on a 2048x768 screen split into two monitors: the saver covers
-# both, the artwork on the primary; and with no active monitor it ends at once.
+# both, the artwork on the primary; and with no active monitor it ends at once. Last, a lower
+# resolution set under a running saver is followed and not taken for the user.
 # Prints the start-up times of the Wine and (when given) X11 builds.
-#   wine_e2e.py --scr Quietglass.scr --capture quietglass-capture [--x11 quietglass]
+#   wine_e2e.py --scr Quietglass.scr --capture quietglass-capture \
+#     --change-resolution change_resolution.exe [--x11 quietglass]
 import argparse
 import os
 import shutil
@@ -16,6 +18,7 @@ import time
 import zlib
 
 SCREEN = (1024, 768)
+FULL_HD = (1920, 1080)
 TWO_MONITORS = (2048, 768)  # two of SCREEN side by side, the primary on the left
 BAND = bytes([0x31, 0x00, 0x31])  # the saver's purple around the artwork
 MAX_SCR_BYTES = 2 * 1024 * 1024
@@ -467,6 +470,37 @@ def check_two_monitors(session, results, scr, frames, box):
                   f"exit status {saver.poll()}, windows seen: {sorted(set(seen)) or 'none'}")
 
 
+def check_resolution_change(session, results, scr, tool):
+    """The resolution lowered under a running saver, in a virtual desktop, where Wine changes
+    modes: the pointer it pulls onto the smaller screen is not the user, a key still is."""
+    session.new_screen(FULL_HD)
+    session.run(["wine", "reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/t",
+                 "REG_SZ", "/d", "Default", "/f"], 60)
+    session.run(["wine", "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default",
+                 "/t", "REG_SZ", "/d", f"{FULL_HD[0]}x{FULL_HD[1]}", "/f"], 60)
+    session.run(["wineserver", "-w"], 60)  # the desktop process comes back with the setting
+    # Where the saver parks it, so that Wine's cursor and the server's pointer agree.
+    session.run(["xdotool", "mousemove", str(FULL_HD[0] - 1), str(FULL_HD[1] - 1)], 30)
+    saver = session.start(["wine", scr, "/s"])
+
+    def shown():
+        width, height, rgb = session.screenshot(whole=True)
+        return rgb[:3] == BAND and rgb[-3:] == BAND or saver.poll() is not None
+
+    if not results.check("a 1920x1080 virtual desktop shows the saver",
+                         wait_until(shown, FIRST_FRAME_SECONDS, 0.1) and saver.poll() is None):
+        return
+    time.sleep(1.5)  # past the grace period
+    status = session.run(["wine", tool, str(SCREEN[0]), str(SCREEN[1])], 60)
+    time.sleep(2)
+    results.check("lowered to 1024x768, the saver goes on",
+                  status == 0 and saver.poll() is None,
+                  f"ChangeDisplaySettings status {status}, saver exit status {saver.poll()}")
+    session.run(["xdotool", "key", "space"], 30)
+    results.check("after the change a key ends it", ended(saver, EXIT_SECONDS),
+                  f"exit status {saver.poll()}")
+
+
 def measure_x11(session, x11, frames, box, times):
     linked = subprocess.run(["ldd", x11], capture_output=True, text=True).stdout
     if "libX11" not in linked:
@@ -487,6 +521,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--scr", required=True, help="the cross-built Quietglass.scr")
     parser.add_argument("--capture", required=True, help="a native quietglass-capture")
+    parser.add_argument("--change-resolution", required=True,
+                        help="the cross-built change_resolution.exe test tool")
     parser.add_argument("--x11", help="a native quietglass on the X11 host, to time it too")
     args = parser.parse_args()
 
@@ -518,6 +554,7 @@ def main():
         if args.x11:
             measure_x11(session, args.x11, frames, box, times)
         check_two_monitors(session, results, args.scr, frames, box)
+        check_resolution_change(session, results, args.scr, args.change_resolution)
     finally:
         if session:
             session.close()
