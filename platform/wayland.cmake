@@ -22,7 +22,8 @@ set(qg_wayland_sources)
 foreach(protocol
     stable/xdg-shell/xdg-shell
     stable/viewporter/viewporter
-    unstable/xdg-decoration/xdg-decoration-unstable-v1)
+    unstable/xdg-decoration/xdg-decoration-unstable-v1
+    unstable/keyboard-shortcuts-inhibit/keyboard-shortcuts-inhibit-unstable-v1)
   get_filename_component(name ${protocol} NAME)
   set(xml ${WAYLAND_PROTOCOLS_DIR}/${protocol}.xml)
   add_custom_command(

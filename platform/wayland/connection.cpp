@@ -51,6 +51,7 @@ void ReadEvents(double timeoutSeconds, bool anyEvent) {
     // Events libwayland has read already come first; the socket is read only when poll says so.
     while (wl_display_prepare_read(s.display) != 0)
       if (wl_display_dispatch_pending(s.display) < 0) ConnectionLost();
+    CheckSaverKeyboardFocus();
     if (s.posted != posted) {
       wl_display_cancel_read(s.display);
       return;
@@ -106,6 +107,9 @@ const wl_registry_listener kRegistryListener = {
           } else if (kind == zxdg_decoration_manager_v1_interface.name) {
             s.decorations = Bind<zxdg_decoration_manager_v1>(
                 registry, name, &zxdg_decoration_manager_v1_interface, version, 1);
+          } else if (kind == zwp_keyboard_shortcuts_inhibit_manager_v1_interface.name) {
+            s.shortcutsInhibitManager = Bind<zwp_keyboard_shortcuts_inhibit_manager_v1>(
+                registry, name, &zwp_keyboard_shortcuts_inhibit_manager_v1_interface, version, 1);
           } else if (kind == wl_seat_interface.name && s.seat == nullptr) {
             s.seat = Bind<wl_seat>(registry, name, &wl_seat_interface, version, 1);
             AddSeat(s.seat);

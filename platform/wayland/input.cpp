@@ -104,9 +104,18 @@ const wl_keyboard_listener kKeyboardListener = {
         [](void*, wl_keyboard*, std::uint32_t, wl_surface* surface, wl_array*) {
           // A surface we destroyed meanwhile arrives as null.
           auto* top = surface ? static_cast<Toplevel*>(wl_surface_get_user_data(surface)) : nullptr;
-          S().keyboardFocus = top != nullptr ? top->window : nullptr;
+          WaylandState& s = S();
+          s.keyboardFocus = top != nullptr ? top->window : nullptr;
+          if (s.keyboardFocus != nullptr && FullScreen(*s.keyboardFocus))
+            s.saverLostKeyboard = false;
         },
-    .leave = [](void*, wl_keyboard*, std::uint32_t, wl_surface*) { S().keyboardFocus = nullptr; },
+    .leave =
+        [](void*, wl_keyboard*, std::uint32_t, wl_surface*) {
+          WaylandState& s = S();
+          if (s.keyboardFocus != nullptr && FullScreen(*s.keyboardFocus))
+            s.saverLostKeyboard = true;
+          s.keyboardFocus = nullptr;
+        },
     .key =
         [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t key,
            std::uint32_t state) {
@@ -232,6 +241,38 @@ const wl_seat_listener kSeatListener = {
 
 void AddSeat(wl_seat* seat) {
   wl_seat_add_listener(seat, &kSeatListener, nullptr);
+}
+
+void InhibitShortcuts(Toplevel& top) {
+  WaylandState& s = S();
+  // Without it a compositor's binding (sway's Super+2) could hide the saver, which would then
+  // hear no key; losing the keyboard ends it all the same where the compositor declines.
+  if (s.shortcutsInhibitManager == nullptr || s.seat == nullptr) return;
+  top.shortcutsInhibitor = zwp_keyboard_shortcuts_inhibit_manager_v1_inhibit_shortcuts(
+      s.shortcutsInhibitManager, top.surface, s.seat);
+}
+
+void ReleaseShortcuts(Toplevel& top) {
+  if (top.shortcutsInhibitor != nullptr)
+    zwp_keyboard_shortcuts_inhibitor_v1_destroy(top.shortcutsInhibitor);
+  top.shortcutsInhibitor = nullptr;
+}
+
+void PostUserIsBack(const Window& window) {
+  Event event;
+  event.type = EventType::KeyDown;
+  event.window = HandleOf(&window);
+  Post(event);
+}
+
+void CheckSaverKeyboardFocus() {
+  // Between two of the saver's own surfaces the keyboard leaves one and enters the other in the
+  // same batch; only a leave that no enter followed counts.
+  WaylandState& s = S();
+  if (!s.saverLostKeyboard || s.keyboardFocus != nullptr) return;
+  s.saverLostKeyboard = false;
+  for (const auto& window : s.windows)
+    if (FullScreen(*window)) PostUserIsBack(*window);
 }
 
 void MoveCursor(int, int) {

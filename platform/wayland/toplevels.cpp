@@ -64,10 +64,18 @@ const xdg_surface_listener kXdgSurfaceListener = {
 
 const xdg_toplevel_listener kToplevelListener = {
     .configure =
-        [](void* data, xdg_toplevel*, std::int32_t width, std::int32_t height, wl_array*) {
+        [](void* data, xdg_toplevel*, std::int32_t width, std::int32_t height, wl_array* states) {
           auto& top = *static_cast<Toplevel*>(data);
           top.width = width;
           top.height = height;
+          if (!FullScreen(*top.window)) return;
+          bool fullScreen = false;
+          for (std::size_t i = 0; i < states->size / sizeof(std::uint32_t); ++i)
+            fullScreen = fullScreen || static_cast<const std::uint32_t*>(states->data)[i] ==
+                                           XDG_TOPLEVEL_STATE_FULLSCREEN;
+          // Made a plain window (a key binding, a window rule): the screen is the user's again.
+          if (top.shownFullScreen && !fullScreen) PostUserIsBack(*top.window);
+          top.shownFullScreen = fullScreen;
         },
     .close =
         [](void* data, xdg_toplevel*) {
@@ -170,6 +178,7 @@ Toplevel& AddToplevel(Window& window, Output* output) {
     wl_surface_set_input_region(top->layer.surface, none);
     wl_region_destroy(none);
     wl_surface_commit(top->layer.surface);
+    InhibitShortcuts(*top);
   } else {
     const int width = std::max(1, window.settings.client.width);
     const int height = std::max(1, window.settings.client.height);
@@ -198,6 +207,7 @@ void RemoveToplevel(Window& window, Toplevel* top) {
   }
   if (top->viewport != nullptr) wp_viewport_destroy(top->viewport);
   if (top->decoration != nullptr) zxdg_toplevel_decoration_v1_destroy(top->decoration);
+  ReleaseShortcuts(*top);
   xdg_toplevel_destroy(top->toplevel);
   xdg_surface_destroy(top->xdgSurface);
   wl_surface_destroy(top->surface);

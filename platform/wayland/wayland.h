@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "keyboard-shortcuts-inhibit-unstable-v1-client-protocol.h"
 #include "platform/host.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
@@ -62,6 +63,8 @@ struct Toplevel {
   xdg_toplevel* toplevel = nullptr;
   wp_viewport* viewport = nullptr;
   zxdg_toplevel_decoration_v1* decoration = nullptr;
+  zwp_keyboard_shortcuts_inhibitor_v1* shortcutsInhibitor = nullptr;  // full screen: keys are ours
+  bool shownFullScreen = false;  // full screen: the compositor has said it is
   bool serverSideFrame = false;
   bool configured = false;
   int width = 0, height = 0;            // the size the compositor asked for
@@ -86,6 +89,7 @@ struct WaylandState {
   xdg_wm_base* wmBase = nullptr;
   wp_viewporter* viewporter = nullptr;
   zxdg_decoration_manager_v1* decorations = nullptr;
+  zwp_keyboard_shortcuts_inhibit_manager_v1* shortcutsInhibitManager = nullptr;
   wl_seat* seat = nullptr;
   wl_pointer* pointer = nullptr;
   wl_keyboard* keyboard = nullptr;
@@ -95,6 +99,7 @@ struct WaylandState {
   double pointerX = 0, pointerY = 0;  // surface-local
   int buttons = 0;
   Window* keyboardFocus = nullptr;
+  bool saverLostKeyboard = false;  // the keyboard left the saver, maybe only for another output's
   std::uint32_t modifiers = 0;
   unsigned long posted = 0;  // events handed to the runtime so far
   int instanceSocket = -1;
@@ -140,6 +145,15 @@ NativeWindow CreateWindow(const WindowSettings& settings);
 // ---- input.cpp ----
 // Listens to the seat, which gains and loses its pointer and keyboard as devices come and go.
 void AddSeat(wl_seat* seat);
+// Asks the compositor to pass the saver every key, its own shortcuts included; and lets go.
+void InhibitShortcuts(Toplevel& top);
+void ReleaseShortcuts(Toplevel& top);
+// The saver's window was taken from the user's sight (its keyboard focus or its full-screen
+// state is gone): the user is back, which the saver hears as a key.
+void PostUserIsBack(const Window& window);
+// After a batch of the compositor's events: a saver that lost the keyboard to no window of its
+// own has been left by the user.
+void CheckSaverKeyboardFocus();
 void MoveCursor(int x, int y);
 
 // ---- buffers.cpp ----

@@ -217,6 +217,9 @@ class Sway(unittest.TestCase):
         config = os.path.join(self.directory, "config")
         with open(config, "w") as f:
             f.write("xwayland disable\n"
+                    "workspace one output HEADLESS-1\n"
+                    "workspace two output HEADLESS-2\n"
+                    "bindsym Mod4+2 workspace away\n"  # a shortcut that would hide the saver
                     "output HEADLESS-1 mode 1024x768 position 0 0\n"
                     "output HEADLESS-2 mode 800x600 position 1024 0\n")
         # A copy of the program the user nobody can reach wherever the build directory lies.
@@ -348,6 +351,31 @@ class Sway(unittest.TestCase):
         saver = self.launch_saver()
         self.run_tool(["wtype", "-s", "100", "x"])
         self.ended_with_status_0(saver)
+
+    def focused_workspace(self):
+        found = json.loads(self.run_tool(["swaymsg", "-r", "-t", "get_workspaces"]))
+        return [w["name"] for w in found if w["focused"]]
+
+    def test_a_compositor_shortcut_is_a_key_to_the_saver(self):
+        saver = self.launch_saver()
+        before = self.focused_workspace()
+        self.run_tool(["wtype", "-M", "logo", "-s", "100", "2", "-m", "logo"])
+        self.ended_with_status_0(saver)
+        self.assertEqual(self.focused_workspace(), before, "sway ran its binding of Super+2")
+
+    def test_losing_the_keyboard_or_full_screen_ends_the_saver(self):
+        self.start_vnc()  # the seat's keyboard
+        for name, command in (("another workspace", "workspace away"),
+                              ("windowed", "[app_id=quietglass] fullscreen disable")):
+            with self.subTest(name):
+                saver = self.launch_saver()
+                try:
+                    self.run_tool(["swaymsg", command])
+                    self.ended_with_status_0(saver)
+                finally:
+                    if saver.poll() is None:  # so that the next case is no second copy
+                        saver.kill()
+                        saver.wait()
 
     def test_two_pointer_reports_in_the_grace_do_not_end_it_a_third_does(self):
         self.start_vnc()
