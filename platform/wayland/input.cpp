@@ -3,6 +3,7 @@
 #include <linux/input-event-codes.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/wayland/wayland.h"
@@ -101,13 +102,26 @@ void KeyPressed(std::uint32_t code) {
 const wl_keyboard_listener kKeyboardListener = {
     .keymap = [](void*, wl_keyboard*, std::uint32_t, std::int32_t fd, std::uint32_t) { close(fd); },
     .enter =
-        [](void*, wl_keyboard*, std::uint32_t, wl_surface* surface, wl_array*) {
+        [](void*, wl_keyboard*, std::uint32_t, wl_surface* surface, wl_array* keys) {
           // A surface we destroyed meanwhile arrives as null.
           auto* top = surface ? static_cast<Toplevel*>(wl_surface_get_user_data(surface)) : nullptr;
           WaylandState& s = S();
           s.keyboardFocus = top != nullptr ? top->window : nullptr;
-          if (s.keyboardFocus != nullptr && FullScreen(*s.keyboardFocus))
-            s.saverLostKeyboard = false;
+          s.keysSeenDown.clear();
+          if (s.keyboardFocus == nullptr || !FullScreen(*s.keyboardFocus)) return;
+          s.saverLostKeyboard = false;
+          const bool first = !s.saverHadKeyboard;
+          s.saverHadKeyboard = true;
+          // A keyboard that appears while the saver runs (plugged in, a remote desktop's) comes
+          // with the key that woke it already down: that key is the user's.
+          const auto* down = static_cast<const std::uint32_t*>(keys->data);
+          for (std::size_t k = 0; k < keys->size / sizeof(std::uint32_t); ++k) {
+            if (!first || !s.keyboardBeforeSaver) {
+              PostUserIsBack(*s.keyboardFocus);
+              break;
+            }
+            s.keysHeldBefore.push_back(down[k]);
+          }
         },
     .leave =
         [](void*, wl_keyboard*, std::uint32_t, wl_surface*) {
@@ -119,9 +133,20 @@ const wl_keyboard_listener kKeyboardListener = {
     .key =
         [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t key,
            std::uint32_t state) {
-          // Only presses: the compositor repeats nothing for us, and we repeat nothing either.
-          if (state == WL_KEYBOARD_KEY_STATE_PRESSED && S().keyboardFocus != nullptr)
+          WaylandState& s = S();
+          if (s.keyboardFocus == nullptr) return;
+          // The runtime hears presses: the compositor repeats nothing for us, nor do we.
+          if (state == WL_KEYBOARD_KEY_STATE_PRESSED) {
+            s.keysSeenDown.push_back(key);
             KeyPressed(key);
+            return;
+          }
+          // The release of a press we never saw (it came before the keyboard was ours) is a key
+          // to the saver, but not that of a key held from before the saver.
+          const bool seen = std::erase(s.keysSeenDown, key) > 0;
+          const bool heldBefore = std::erase(s.keysHeldBefore, key) > 0;
+          if (!seen && !heldBefore && FullScreen(*s.keyboardFocus))
+            PostUserIsBack(*s.keyboardFocus);
         },
     .modifiers = [](void*, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
                     std::uint32_t latched, std::uint32_t locked,
@@ -227,6 +252,8 @@ const wl_seat_listener kSeatListener = {
           }
           if (keyboard && s.keyboard == nullptr) {
             s.keyboard = wl_seat_get_keyboard(seat);
+            s.keyboardBeforeSaver = std::none_of(s.windows.begin(), s.windows.end(),
+                                                 [](const auto& w) { return FullScreen(*w); });
             wl_keyboard_add_listener(s.keyboard, &kKeyboardListener, nullptr);
           } else if (!keyboard && s.keyboard != nullptr) {
             wl_keyboard_destroy(s.keyboard);

@@ -99,7 +99,13 @@ struct WaylandState {
   double pointerX = 0, pointerY = 0;  // surface-local
   int buttons = 0;
   Window* keyboardFocus = nullptr;
-  bool saverLostKeyboard = false;  // the keyboard left the saver, maybe only for another output's
+  bool saverLostKeyboard = false;    // the keyboard left the saver, maybe only for another output's
+  bool keyboardBeforeSaver = false;  // the seat had its keyboard before the saver was shown
+  bool saverHadKeyboard = false;     // the keyboard has entered the saver
+  // Keys down when a keyboard that was there before first entered the saver: the last key of
+  // another window (the Enter that started it from a terminal), whose release is no new key.
+  std::vector<std::uint32_t> keysHeldBefore;
+  std::vector<std::uint32_t> keysSeenDown;  // pressed while ours, not yet released
   std::uint32_t modifiers = 0;
   unsigned long posted = 0;  // events handed to the runtime so far
   int instanceSocket = -1;

@@ -34,7 +34,7 @@ PRIMARY, SECOND = ("HEADLESS-1", 1024, 768), ("HEADLESS-2", 800, 600)
 DISK_LEFT, DISK_RIGHT = 112 + 570, 112 + 704
 # The dialog's OK button in its client area, from its layout in twips (15 to a pixel).
 OK_CENTRE = (2160 // 15 + 73 // 2, 3840 // 15 + 25 // 2)
-KEYSYM_ALT_L, KEYSYM_O = 0xFFE9, 0x6F
+KEYSYM_ALT_L, KEYSYM_O, KEYSYM_RETURN = 0xFFE9, 0x6F, 0xFF0D
 # The title bar the dialog draws itself where the compositor draws none.
 TITLE_BAR, TITLE_BAR_COLOUR = 22, bytes([0, 0, 0x80])
 
@@ -347,9 +347,33 @@ class Sway(unittest.TestCase):
             time.sleep(0.025)
         self.assertGreaterEqual(states.count("S"), 30, f"states: {''.join(states)}")
 
-    def test_a_key_ends_it(self):
+    def test_a_key_ends_it_also_from_a_keyboard_that_appears_with_it(self):
+        # wtype's keyboard joins the seat for the key, as a keyboard plugged in or a remote
+        # desktop's does; without a pause its key may be down before the saver has the keyboard.
+        for delay in ("100", None, None):
+            with self.subTest(delay=delay):
+                saver = self.launch_saver()
+                self.run_tool(["wtype", "-s", delay, "x"] if delay else ["wtype", "x"])
+                self.ended_with_status_0(saver)
+        # Always so when the saver hears of the keyboard only once its key is down.
         saver = self.launch_saver()
-        self.run_tool(["wtype", "-s", "100", "x"])
+        os.kill(saver.pid, signal.SIGSTOP)
+        try:
+            self.start(["wtype", "-P", "x", "-s", "1500", "-p", "x"])
+            time.sleep(0.5)
+        finally:
+            os.kill(saver.pid, signal.SIGCONT)
+        self.ended_with_status_0(saver)
+
+    def test_a_key_held_from_before_the_saver_is_no_key_its_next_is(self):
+        self.start_vnc()  # a keyboard that is there before the saver
+        self.vnc.socket.sendall(struct.pack(">BBHI", 4, 1, 0, KEYSYM_RETURN))  # down: the Enter
+        time.sleep(0.2)  # that started it from a terminal
+        saver = self.launch_saver()
+        self.vnc.socket.sendall(struct.pack(">BBHI", 4, 0, 0, KEYSYM_RETURN))
+        time.sleep(0.5)
+        self.assertIsNone(saver.poll(), "the release of a key held before it ended it")
+        self.vnc.keys(KEYSYM_O)
         self.ended_with_status_0(saver)
 
     def focused_workspace(self):
