@@ -1,106 +1,91 @@
 // The Wayland host's input: the seat's keyboard and pointer, translated to the runtime's key and
 // mouse events.
 #include <linux/input-event-codes.h>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
+#include "platform/posix/posix.h"
 #include "platform/wayland/wayland.h"
 
 namespace host::wayland_detail {
 namespace {
 
-// evdev key codes (linux/input-event-codes.h) to Windows virtual-key codes, and the characters a
-// US layout types with them, plain and with Shift. Without libxkbcommon the compositor's keymap
-// is not read: this is the layout of nearly every keyboard's codes.
-struct KeyInfo {
-  std::uint16_t code;
-  std::uint8_t virtualKey;
-  char plain, shifted;
-};
-// clang-format off
-constexpr KeyInfo kKeys[] = {
-    {KEY_ESC, 27, 27, 27},            {KEY_1, '1', '1', '!'},           {KEY_2, '2', '2', '@'},
-    {KEY_3, '3', '3', '#'},           {KEY_4, '4', '4', '$'},           {KEY_5, '5', '5', '%'},
-    {KEY_6, '6', '6', '^'},           {KEY_7, '7', '7', '&'},           {KEY_8, '8', '8', '*'},
-    {KEY_9, '9', '9', '('},           {KEY_0, '0', '0', ')'},           {KEY_MINUS, 189, '-', '_'},
-    {KEY_EQUAL, 187, '=', '+'},       {KEY_BACKSPACE, 8, 8, 8},         {KEY_TAB, 9, 9, 9},
-    {KEY_Q, 'Q', 'q', 'Q'},           {KEY_W, 'W', 'w', 'W'},           {KEY_E, 'E', 'e', 'E'},
-    {KEY_R, 'R', 'r', 'R'},           {KEY_T, 'T', 't', 'T'},           {KEY_Y, 'Y', 'y', 'Y'},
-    {KEY_U, 'U', 'u', 'U'},           {KEY_I, 'I', 'i', 'I'},           {KEY_O, 'O', 'o', 'O'},
-    {KEY_P, 'P', 'p', 'P'},           {KEY_LEFTBRACE, 219, '[', '{'},   {KEY_ENTER, 13, 13, 13},
-    {KEY_RIGHTBRACE, 221, ']', '}'},  {KEY_LEFTCTRL, 17, 0, 0},         {KEY_A, 'A', 'a', 'A'},
-    {KEY_S, 'S', 's', 'S'},           {KEY_D, 'D', 'd', 'D'},           {KEY_F, 'F', 'f', 'F'},
-    {KEY_G, 'G', 'g', 'G'},           {KEY_H, 'H', 'h', 'H'},           {KEY_J, 'J', 'j', 'J'},
-    {KEY_K, 'K', 'k', 'K'},           {KEY_L, 'L', 'l', 'L'},           {KEY_GRAVE, 192, '`', '~'},
-    {KEY_APOSTROPHE, 222, '\'', '"'}, {KEY_SEMICOLON, 186, ';', ':'},   {KEY_LEFTSHIFT, 16, 0, 0},
-    {KEY_BACKSLASH, 220, '\\', '|'},  {KEY_Z, 'Z', 'z', 'Z'},           {KEY_X, 'X', 'x', 'X'},
-    {KEY_C, 'C', 'c', 'C'},           {KEY_V, 'V', 'v', 'V'},           {KEY_B, 'B', 'b', 'B'},
-    {KEY_N, 'N', 'n', 'N'},           {KEY_M, 'M', 'm', 'M'},           {KEY_COMMA, 188, ',', '<'},
-    {KEY_DOT, 190, '.', '>'},         {KEY_SLASH, 191, '/', '?'},       {KEY_RIGHTSHIFT, 16, 0, 0},
-    {KEY_KPASTERISK, 106, '*', '*'},  {KEY_LEFTALT, 18, 0, 0},          {KEY_SPACE, 32, ' ', ' '},
-    {KEY_CAPSLOCK, 20, 0, 0},         {KEY_NUMLOCK, 144, 0, 0},         {KEY_SCROLLLOCK, 145, 0, 0},
-    {KEY_KPMINUS, 109, '-', '-'},     {KEY_KPPLUS, 107, '+', '+'},      {KEY_F11, 122, 0, 0},
-    {KEY_F12, 123, 0, 0},             {KEY_KPENTER, 13, 13, 13},        {KEY_RIGHTCTRL, 17, 0, 0},
-    {KEY_KPSLASH, 111, '/', '/'},     {KEY_SYSRQ, 44, 0, 0},            {KEY_RIGHTALT, 18, 0, 0},
-    {KEY_HOME, 36, 0, 0},             {KEY_UP, 38, 0, 0},               {KEY_PAGEUP, 33, 0, 0},
-    {KEY_LEFT, 37, 0, 0},             {KEY_RIGHT, 39, 0, 0},            {KEY_END, 35, 0, 0},
-    {KEY_DOWN, 40, 0, 0},             {KEY_PAGEDOWN, 34, 0, 0},         {KEY_INSERT, 45, 0, 0},
-    {KEY_DELETE, 46, 0, 0},           {KEY_PAUSE, 19, 0, 0},            {KEY_LEFTMETA, 91, 0, 0},
-    {KEY_RIGHTMETA, 92, 0, 0},        {KEY_COMPOSE, 93, 0, 0},
-};
-// clang-format on
-// The keypad's digits and point follow Num Lock: a digit with it, a cursor key without.
-constexpr KeyInfo kKeypad[] = {
-    {KEY_KP0, 45, '0', 0}, {KEY_KP1, 35, '1', 0}, {KEY_KP2, 40, '2', 0},   {KEY_KP3, 34, '3', 0},
-    {KEY_KP4, 37, '4', 0}, {KEY_KP5, 12, '5', 0}, {KEY_KP6, 39, '6', 0},   {KEY_KP7, 36, '7', 0},
-    {KEY_KP8, 38, '8', 0}, {KEY_KP9, 33, '9', 0}, {KEY_KPDOT, 46, '.', 0},
-};
-
-// The modifier masks as the compositor's default xkb keymap (evdev rules) numbers them: Shift,
-// Lock, Control, Mod1 (Alt), Mod2 (Num Lock). Reading them by position spares parsing the keymap.
-constexpr std::uint32_t kShiftBit = 1u << 0, kLockBit = 1u << 1, kControlBit = 1u << 2,
-                        kAltBit = 1u << 3, kNumLockBit = 1u << 4;
-
-int ShiftBits() {
-  const std::uint32_t m = S().modifiers;
-  return ((m & kShiftBit) ? kShiftMask : 0) | ((m & kControlBit) ? kCtrlMask : 0) |
-         ((m & kAltBit) ? kAltMask : 0);
+xkb_context* XkbContext() {
+  WaylandState& s = S();
+  if (s.xkbContext == nullptr) s.xkbContext = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  return s.xkbContext;
 }
 
-void KeyPressed(std::uint32_t code) {
+// The compositor's keymap, which tells what each key types in the user's layout. Where it sends
+// none, or one that does not compile, the system's default layout stands in until a good one.
+void ReadKeymap(std::uint32_t format, int fd, std::uint32_t size) {
+  WaylandState& s = S();
+  xkb_keymap* keymap = nullptr;
+  if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && XkbContext() != nullptr && size > 0) {
+    void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (text != MAP_FAILED) {
+      const auto* chars = static_cast<const char*>(text);
+      keymap = xkb_keymap_new_from_buffer(XkbContext(), chars, strnlen(chars, size),
+                                          XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+      munmap(text, size);
+    }
+  }
+  close(fd);
+  if (keymap == nullptr && s.keymap == nullptr && XkbContext() != nullptr)
+    keymap = xkb_keymap_new_from_names(XkbContext(), nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  if (keymap == nullptr) return;
+  if (s.keyState != nullptr) xkb_state_unref(s.keyState);
+  if (s.keymap != nullptr) xkb_keymap_unref(s.keymap);
+  s.keymap = keymap;
+  s.keyState = xkb_state_new(keymap);
+}
+
+int ShiftBits() {
+  xkb_state* state = S().keyState;
+  if (state == nullptr) return 0;
+  const auto active = [&](const char* name) {
+    return xkb_state_mod_name_is_active(state, name, XKB_STATE_MODS_EFFECTIVE) > 0;
+  };
+  return (active(XKB_MOD_NAME_SHIFT) ? kShiftMask : 0) |
+         (active(XKB_MOD_NAME_CTRL) ? kCtrlMask : 0) | (active(XKB_MOD_NAME_ALT) ? kAltMask : 0);
+}
+
+void KeyPressed(std::uint32_t key) {
   WaylandState& s = S();
   Event event;
   event.type = EventType::KeyDown;
   event.window = HandleOf(s.keyboardFocus);
   event.shift = ShiftBits();
-  int character = 0;
-  for (const KeyInfo& key : kKeys) {
-    if (key.code != code) continue;
-    event.keyCode = key.virtualKey;
-    const bool letter = key.virtualKey >= 'A' && key.virtualKey <= 'Z';
-    const bool shifted = ((s.modifiers & kShiftBit) != 0) != (letter && (s.modifiers & kLockBit));
-    character = shifted ? key.shifted : key.plain;
-    if (letter && (s.modifiers & kControlBit)) character = key.virtualKey & 0x1F;  // Ctrl+A is 1
+  std::uint32_t character = 0;
+  if (s.keyState != nullptr) {
+    const xkb_keycode_t code = key + 8;  // xkb numbers the keys from evdev's codes plus 8
+    xkb_keysym_t named = xkb_state_key_get_one_sym(s.keyState, code);
+    // Keypad keys follow Num Lock; every other key is named by its symbol without modifiers,
+    // so that Alt+O is the O key wherever the layout puts it.
+    if (named < XKB_KEY_KP_Space || named > XKB_KEY_KP_Equal) {
+      const xkb_keysym_t* plain = nullptr;
+      const xkb_layout_index_t layout = xkb_state_key_get_layout(s.keyState, code);
+      if (xkb_keymap_key_get_syms_by_level(s.keymap, code, layout, 0, &plain) > 0) named = plain[0];
+    }
+    event.keyCode = posix::VirtualKeyOfKeysym(named);
+    character = xkb_state_key_get_utf32(s.keyState, code);  // Ctrl+A types 1
   }
-  for (std::size_t i = 0; i < std::size(kKeypad); ++i) {
-    if (kKeypad[i].code != code) continue;
-    const bool numbers = (s.modifiers & kNumLockBit) != 0;
-    event.keyCode = numbers ? (i < 10 ? 96 + static_cast<int>(i) : 110) : kKeypad[i].virtualKey;
-    character = numbers ? kKeypad[i].plain : 0;
-  }
-  if (code >= KEY_F1 && code <= KEY_F10) event.keyCode = 112 + static_cast<int>(code - KEY_F1);
-  if (code >= KEY_F13 && code <= KEY_F24) event.keyCode = 124 + static_cast<int>(code - KEY_F13);
   Post(event);
-  if (character == 0) return;
+  // The runtime's characters are single bytes; Delete types nothing, as on Windows.
+  if (character == 0 || character == 127 || character > 255) return;
   event.type = EventType::KeyPress;
-  event.keyChar = character;
+  event.keyChar = static_cast<int>(character);
   Post(event);
 }
 
 const wl_keyboard_listener kKeyboardListener = {
-    .keymap = [](void*, wl_keyboard*, std::uint32_t, std::int32_t fd, std::uint32_t) { close(fd); },
+    .keymap = [](void*, wl_keyboard*, std::uint32_t format, std::int32_t fd,
+                 std::uint32_t size) { ReadKeymap(format, fd, size); },
     .enter =
         [](void*, wl_keyboard*, std::uint32_t, wl_surface* surface, wl_array* keys) {
           // A surface we destroyed meanwhile arrives as null.
@@ -148,9 +133,12 @@ const wl_keyboard_listener kKeyboardListener = {
           if (!seen && !heldBefore && FullScreen(*s.keyboardFocus))
             PostUserIsBack(*s.keyboardFocus);
         },
-    .modifiers = [](void*, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
-                    std::uint32_t latched, std::uint32_t locked,
-                    std::uint32_t) { S().modifiers = depressed | latched | locked; },
+    .modifiers =
+        [](void*, wl_keyboard*, std::uint32_t, std::uint32_t depressed, std::uint32_t latched,
+           std::uint32_t locked, std::uint32_t group) {
+          if (xkb_state* state = S().keyState; state != nullptr)
+            xkb_state_update_mask(state, depressed, latched, locked, 0, 0, group);
+        },
     .repeat_info = nullptr,  // newer than the version we bind
 };
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <array>
 #include <cstdint>
@@ -106,8 +107,10 @@ struct WaylandState {
   // another window (the Enter that started it from a terminal), whose release is no new key.
   std::vector<std::uint32_t> keysHeldBefore;
   std::vector<std::uint32_t> keysSeenDown;  // pressed while ours, not yet released
-  std::uint32_t modifiers = 0;
-  unsigned long posted = 0;  // events handed to the runtime so far
+  xkb_context* xkbContext = nullptr;
+  xkb_keymap* keymap = nullptr;   // the compositor's, which says what each key types
+  xkb_state* keyState = nullptr;  // the keymap with the modifiers and layout now in effect
+  unsigned long posted = 0;       // events handed to the runtime so far
   int instanceSocket = -1;
   std::vector<rt::PixelRect> lastMonitors;
 };

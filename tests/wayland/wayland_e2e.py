@@ -312,10 +312,12 @@ class Sway(unittest.TestCase):
         self.assertTrue(shown and saver.poll() is None, "the saver did not appear")
         return saver
 
-    def start_vnc(self):
-        """wayvnc on the primary: a virtual pointer and keyboard we drive over its socket."""
+    def start_vnc(self, layout="us"):
+        """wayvnc on the primary: a virtual pointer and a keyboard of `layout` (wayvnc's
+        layout-variant) we drive over its socket; it types each keysym with that layout's key."""
         path = os.path.join(self.runtime, "vnc")
-        self.start(["wayvnc", "--unix-socket", "--output", PRIMARY[0], path], quiet=True)
+        self.start(["wayvnc", "--unix-socket", "--output", PRIMARY[0], "--keyboard", layout, path],
+                   quiet=True)
         self.assertTrue(wait_for(lambda: os.path.exists(path), 20), "wayvnc did not start")
         self.vnc = Vnc(path)
 
@@ -545,6 +547,13 @@ class Sway(unittest.TestCase):
         self.assertEqual(shown().at(0, 0), TITLE_BAR_COLOUR)
         # The pointer's place in the client area leaves the title bar out.
         self.vnc.click(x + OK_CENTRE[0], y + TITLE_BAR + OK_CENTRE[1])
+        self.ended_with_status_0(dialog)
+
+    def test_alt_o_presses_ok_on_a_dvorak_keyboard(self):
+        # Dvorak's O is US's S key: the key is named by what the user's layout types with it.
+        self.start_vnc("us-dvorak")
+        dialog, _ = self.launch_dialog()
+        self.vnc.keys(KEYSYM_ALT_L, KEYSYM_O)
         self.ended_with_status_0(dialog)
 
     def test_ok_ends_the_dialog_by_click_and_by_alt_o(self):
