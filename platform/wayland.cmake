@@ -1,16 +1,17 @@
-# The Wayland host, where libwayland-client, libxkbcommon, wayland-scanner and wayland-protocols
-# are installed (libwayland-dev libxkbcommon-dev wayland-protocols): qg_host_wayland, an object
-# library the Linux executable links beside the X11 host. The protocol code is generated from the
-# system's XML at build time.
+# The Wayland host, where libwayland-client and -cursor, libxkbcommon, wayland-scanner and
+# wayland-protocols are installed (libwayland-dev libxkbcommon-dev wayland-protocols):
+# qg_host_wayland, an object library the Linux executable links beside the X11 host. The protocol
+# code is generated from the system's XML at build time.
 find_package(PkgConfig QUIET)
 if(NOT PKG_CONFIG_FOUND)
   return()
 endif()
 pkg_check_modules(WAYLAND_CLIENT QUIET IMPORTED_TARGET wayland-client)
+pkg_check_modules(WAYLAND_CURSOR QUIET IMPORTED_TARGET wayland-cursor)
 pkg_check_modules(XKBCOMMON QUIET IMPORTED_TARGET xkbcommon)
 pkg_get_variable(WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
 pkg_get_variable(WAYLAND_SCANNER wayland-scanner wayland_scanner)
-if(NOT WAYLAND_CLIENT_FOUND OR NOT XKBCOMMON_FOUND OR NOT WAYLAND_PROTOCOLS_DIR
+if(NOT WAYLAND_CLIENT_FOUND OR NOT WAYLAND_CURSOR_FOUND OR NOT XKBCOMMON_FOUND OR NOT WAYLAND_PROTOCOLS_DIR
     OR NOT WAYLAND_SCANNER)
   message(STATUS "libwayland-dev, libxkbcommon-dev or wayland-protocols not found: no Wayland host")
   return()
@@ -47,5 +48,5 @@ add_library(qg_host_wayland OBJECT ${qg_wayland_dir}/connection.cpp ${qg_wayland
   ${qg_wayland_sources})
 target_include_directories(qg_host_wayland PRIVATE ${qg_wayland_generated})
 target_link_libraries(qg_host_wayland PUBLIC qg_runtime qg_posix PkgConfig::WAYLAND_CLIENT
-  PkgConfig::XKBCOMMON)
+  PkgConfig::WAYLAND_CURSOR PkgConfig::XKBCOMMON)
 set_target_properties(qg_host_wayland PROPERTIES QG_HOST_TABLE kWaylandHost)

@@ -3,10 +3,12 @@
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <wayland-cursor.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/posix.h"
@@ -142,6 +144,40 @@ const wl_keyboard_listener kKeyboardListener = {
     .repeat_info = nullptr,  // newer than the version we bind
 };
 
+// The arrow from the user's cursor theme (XCURSOR_THEME and XCURSOR_SIZE, as every toolkit
+// reads them); libwayland-cursor has cursors of its own where the theme is missing.
+wl_cursor_image* Arrow() {
+  WaylandState& s = S();
+  if (s.cursorTheme == nullptr) {
+    const char* theme = std::getenv("XCURSOR_THEME");
+    const char* sizeText = std::getenv("XCURSOR_SIZE");
+    int size = sizeText != nullptr ? std::atoi(sizeText) : 0;
+    if (size <= 0 || size > 256) size = 24;
+    s.cursorTheme =
+        wl_cursor_theme_load(theme != nullptr && *theme != '\0' ? theme : nullptr, size, s.shm);
+    if (s.cursorTheme == nullptr) return nullptr;
+  }
+  wl_cursor* arrow = wl_cursor_theme_get_cursor(s.cursorTheme, "left_ptr");
+  if (arrow == nullptr) arrow = wl_cursor_theme_get_cursor(s.cursorTheme, "default");
+  return arrow != nullptr && arrow->image_count > 0 ? arrow->images[0] : nullptr;
+}
+
+void ShowArrow(wl_pointer* pointer, std::uint32_t serial) {
+  WaylandState& s = S();
+  wl_cursor_image* image = Arrow();
+  if (image == nullptr) return;
+  if (s.cursorSurface == nullptr) {
+    s.cursorSurface = wl_compositor_create_surface(s.compositor);
+    wl_surface_attach(s.cursorSurface, wl_cursor_image_get_buffer(image), 0, 0);
+    wl_surface_damage(s.cursorSurface, 0, 0, static_cast<std::int32_t>(image->width),
+                      static_cast<std::int32_t>(image->height));
+    wl_surface_commit(s.cursorSurface);
+  }
+  wl_pointer_set_cursor(pointer, serial, s.cursorSurface,
+                        static_cast<std::int32_t>(image->hotspot_x),
+                        static_cast<std::int32_t>(image->hotspot_y));
+}
+
 // A pointer event at the pointer's place, in the focused window's client pixels.
 void PostPointer(EventType type, int button) {
   WaylandState& s = S();
@@ -182,8 +218,11 @@ const wl_pointer_listener kPointerListener = {
               surface ? static_cast<Toplevel*>(wl_surface_get_user_data(surface)) : nullptr;
           if (s.pointerFocus == nullptr) return;
           // No pointer over the saver: a Wayland client cannot move it away, but it may hide it.
+          // Over the dialog the arrow: some compositors show none until the client sets one.
           if (FullScreen(*s.pointerFocus->window))
             wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
+          else
+            ShowArrow(pointer, serial);
           s.pointerX = wl_fixed_to_double(x);
           s.pointerY = wl_fixed_to_double(y);
           PostPointer(EventType::MouseMove, s.buttons);  // the report of a window shown under it

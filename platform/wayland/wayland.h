@@ -7,6 +7,7 @@
 #pragma once
 
 #include <wayland-client.h>
+#include <wayland-cursor.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <array>
@@ -107,6 +108,8 @@ struct WaylandState {
   // another window (the Enter that started it from a terminal), whose release is no new key.
   std::vector<std::uint32_t> keysHeldBefore;
   std::vector<std::uint32_t> keysSeenDown;  // pressed while ours, not yet released
+  wl_cursor_theme* cursorTheme = nullptr;   // loaded when the pointer first enters a dialog
+  wl_surface* cursorSurface = nullptr;      // shows the arrow over a dialog
   xkb_context* xkbContext = nullptr;
   xkb_keymap* keymap = nullptr;   // the compositor's, which says what each key types
   xkb_state* keyState = nullptr;  // the keymap with the modifiers and layout now in effect

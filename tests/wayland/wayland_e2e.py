@@ -15,6 +15,7 @@ the same moment on the headless host.
 import argparse
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -274,11 +275,13 @@ class Sway(unittest.TestCase):
             return list(argv)
         return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", *argv]
 
-    def start(self, argv, extra=None, quiet=False, output=False):
+    def start(self, argv, extra=None, quiet=False, output=False, errors=None):
+        """`argv` started; its stderr piped unless `quiet` or `errors` (a file) says otherwise."""
         environment = dict(self.environment, **(extra or {}))
         process = subprocess.Popen(self.command(argv), env=environment, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE if output else subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL if quiet else subprocess.PIPE)
+                                   stderr=errors or (subprocess.DEVNULL if quiet else
+                                                     subprocess.PIPE))
         self.processes.append(process)
         return process
 
@@ -294,8 +297,8 @@ class Sway(unittest.TestCase):
     def screenshot(self, output):
         return read_ppm(self.run_tool(["grim", "-t", "ppm", "-o", output, "-"]))
 
-    def launch(self, *args, extra=None):
-        return self.start([self.program, *args], extra)
+    def launch(self, *args, extra=None, errors=None):
+        return self.start([self.program, *args], extra, errors=errors)
 
     def ended_with_status_0(self, process, seconds=5):
         try:
@@ -506,9 +509,9 @@ class Sway(unittest.TestCase):
         rect, inner = node["rect"], node["window_rect"]
         return (rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"], inner["height"])
 
-    def launch_dialog(self):
+    def launch_dialog(self, extra=None, errors=None):
         """The dialog, and its client area once sway has placed it (the same twice running)."""
-        dialog = self.launch("/c")
+        dialog = self.launch("/c", extra=extra, errors=errors)
         seen = []
 
         def placed():
@@ -549,7 +552,32 @@ class Sway(unittest.TestCase):
         self.vnc.click(x + OK_CENTRE[0], y + TITLE_BAR + OK_CENTRE[1])
         self.ended_with_status_0(dialog)
 
-    def test_alt_o_presses_ok_on_a_dvorak_keyboard(self):
+    def test_the_pointer_over_the_dialog_is_the_arrow_of_the_users_cursor_theme(self):
+        # Some compositors (mutter, weston) show no pointer at all over a window that sets none.
+        self.start_vnc()
+        for theme, size in (("Adwaita", 48), ("no-such-theme", None)):
+            with self.subTest(theme=theme), tempfile.TemporaryFile() as trace:
+                extra = {"WAYLAND_DEBUG": "client", "XCURSOR_THEME": theme, "XCURSOR_SIZE": "48"}
+                dialog, (x, y, _, _) = self.launch_dialog(extra, errors=trace)
+                self.vnc.move(x + 20, y + 20)
+                time.sleep(0.3)
+                self.vnc.click(x + OK_CENTRE[0], y + OK_CENTRE[1])
+                self.assertEqual(dialog.wait(5), 0)
+                trace.seek(0)
+                requests = trace.read().decode(errors="replace")
+                cursor = re.search(r"-> wl_pointer@\d+\.set_cursor\(\d+, wl_surface@(\d+),", requests)
+                self.assertTrue(cursor, "no pointer image was set over the dialog")
+                attached = re.search(rf"-> wl_surface@{cursor[1]}\.attach\(wl_buffer@(\d+),",
+                                     requests)
+                self.assertTrue(attached, "the pointer's surface shows nothing")
+                made = re.search(rf"create_buffer\(new id wl_buffer@{attached[1]}, \d+, (\d+), "
+                                 r"(\d+),", requests)
+                self.assertTrue(made and int(made[1]) > 0 and int(made[2]) > 0)
+                if size:
+                    self.assertEqual((int(made[1]), int(made[2])), (size, size),
+                                     "not the theme's arrow at XCURSOR_SIZE")
+
+
         # Dvorak's O is US's S key: the key is named by what the user's layout types with it.
         self.start_vnc("us-dvorak")
         dialog, _ = self.launch_dialog()
