@@ -577,7 +577,7 @@ class Sway(unittest.TestCase):
                     self.assertEqual((int(made[1]), int(made[2])), (size, size),
                                      "not the theme's arrow at XCURSOR_SIZE")
 
-
+    def test_alt_o_presses_ok_on_a_dvorak_keyboard(self):
         # Dvorak's O is US's S key: the key is named by what the user's layout types with it.
         self.start_vnc("us-dvorak")
         dialog, _ = self.launch_dialog()
