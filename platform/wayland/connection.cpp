@@ -204,21 +204,23 @@ StartResult Start(int argc, char** argv, std::string& error) {
     }
   }
   const char* named = std::getenv("WAYLAND_DISPLAY");
+  if (named != nullptr && *named == '\0') named = nullptr;
   const bool socketGiven = std::getenv("WAYLAND_SOCKET") != nullptr;
-  if ((named == nullptr || *named == '\0') && !socketGiven &&
-      access(SocketPath().c_str(), F_OK) != 0) {
+  // Without either variable a wayland-0 socket is only a guess: one left by a compositor that
+  // is gone must not keep an X session's saver from X.
+  const bool guessed = named == nullptr && !socketGiven;
+  if (guessed && access(SocketPath().c_str(), F_OK) != 0) {
     error = "no Wayland compositor (WAYLAND_DISPLAY is not set)";
     return StartResult::NotThisKind;
   }
   const std::string shown =
       socketGiven
           ? "the Wayland socket WAYLAND_SOCKET=" + std::string(std::getenv("WAYLAND_SOCKET"))
-          : "the Wayland compositor '" +
-                std::string(named != nullptr && *named != '\0' ? named : "wayland-0") + "'";
-  s.display = wl_display_connect(nullptr);
+          : "the Wayland compositor '" + std::string(named != nullptr ? named : "wayland-0") + "'";
+  s.display = wl_display_connect(named != nullptr ? named : "wayland-0");
   if (s.display == nullptr) {
     error = "cannot connect to " + shown + ": " + std::strerror(errno);
-    return StartResult::Failed;
+    return guessed ? StartResult::NotThisKind : StartResult::Failed;
   }
   s.registry = wl_display_get_registry(s.display);
   wl_registry_add_listener(s.registry, &kRegistryListener, nullptr);

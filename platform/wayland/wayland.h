@@ -3,7 +3,8 @@
 //
 // The saver is one full-screen toplevel per output. Each shows the band colour from a 2 x 2 buffer
 // that wp_viewporter stretches over the output, and whatever the runtime presents goes into a
-// subsurface only as large as the presented area, so no buffer is ever the size of the screen.
+// subsurface only as large as the presented area, so no buffer is the size of the screen (only
+// the band's, where the compositor has no wp_viewporter).
 #pragma once
 
 #include <wayland-client.h>

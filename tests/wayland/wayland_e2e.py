@@ -461,10 +461,19 @@ class Sway(unittest.TestCase):
         mute.bind(os.path.join(self.runtime, "wayland-mute"))
         os.chmod(os.path.join(self.runtime, "wayland-mute"), 0o777)
         mute.listen(8)
+        # A wayland-0 left by a compositor that is gone, found without WAYLAND_DISPLAY: only a
+        # guess, so X is tried (and here fails for want of a server, saying so).
+        stale = os.path.join(self.directory, "stale")
+        os.mkdir(stale, 0o777)
+        os.chmod(stale, 0o777)
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as gone:
+            gone.bind(os.path.join(stale, "wayland-0"))
         cases = {"WAYLAND_DISPLAY=wayland-none": ({"WAYLAND_DISPLAY": "wayland-none"},
                                                   "compositor 'wayland-none'"),
                  "WAYLAND_SOCKET=99": ({"WAYLAND_SOCKET": "99"}, "WAYLAND_SOCKET=99"),
-                 "no answer": ({"WAYLAND_DISPLAY": "wayland-mute"}, "does not answer")}
+                 "no answer": ({"WAYLAND_DISPLAY": "wayland-mute"}, "does not answer"),
+                 "a stale wayland-0": ({"WAYLAND_DISPLAY": "", "XDG_RUNTIME_DIR": stale,
+                                        "DISPLAY": ":97"}, "display ':97'")}
         for name, (extra, named) in cases.items():
             with self.subTest(name):
                 process = self.launch("/s", extra=extra)
