@@ -190,6 +190,29 @@ bool RoundtripBefore(double deadline) {
   return done;
 }
 
+// Lets go of all that a failed start bound, then of the connection.
+void Disconnect() {
+  WaylandState& s = S();
+  for (const auto& output : s.outputs) wl_output_destroy(output->output);
+  if (s.keyboard != nullptr) wl_keyboard_destroy(s.keyboard);
+  if (s.pointer != nullptr) wl_pointer_destroy(s.pointer);
+  if (s.seat != nullptr) wl_seat_destroy(s.seat);
+  if (s.keyState != nullptr) xkb_state_unref(s.keyState);
+  if (s.keymap != nullptr) xkb_keymap_unref(s.keymap);
+  if (s.xkbContext != nullptr) xkb_context_unref(s.xkbContext);
+  if (s.compositor != nullptr) wl_compositor_destroy(s.compositor);
+  if (s.subcompositor != nullptr) wl_subcompositor_destroy(s.subcompositor);
+  if (s.shm != nullptr) wl_shm_destroy(s.shm);
+  if (s.wmBase != nullptr) xdg_wm_base_destroy(s.wmBase);
+  if (s.viewporter != nullptr) wp_viewporter_destroy(s.viewporter);
+  if (s.decorations != nullptr) zxdg_decoration_manager_v1_destroy(s.decorations);
+  if (s.shortcutsInhibitManager != nullptr)
+    zwp_keyboard_shortcuts_inhibit_manager_v1_destroy(s.shortcutsInhibitManager);
+  wl_registry_destroy(s.registry);
+  wl_display_disconnect(s.display);
+  s = WaylandState{};
+}
+
 StartResult Start(int argc, char** argv, std::string& error) {
   WaylandState& s = S();
   posix::OpenStandardDescriptors();
@@ -241,8 +264,7 @@ StartResult Start(int argc, char** argv, std::string& error) {
     error = shown + " closed the connection";
   else
     error = shown + " does not answer within " + std::to_string(kAnswerSeconds) + " seconds";
-  wl_display_disconnect(s.display);
-  s = WaylandState{};
+  Disconnect();
   return StartResult::Failed;
 }
 
