@@ -151,10 +151,10 @@ wl_cursor_image* Arrow() {
   if (s.cursorTheme == nullptr) {
     const char* theme = std::getenv("XCURSOR_THEME");
     const char* sizeText = std::getenv("XCURSOR_SIZE");
-    int size = sizeText != nullptr ? std::atoi(sizeText) : 0;
-    if (size <= 0 || size > 256) size = 24;
-    s.cursorTheme =
-        wl_cursor_theme_load(theme != nullptr && *theme != '\0' ? theme : nullptr, size, s.shm);
+    long size = sizeText != nullptr ? std::strtol(sizeText, nullptr, 10) : 0;
+    if (size <= 0 || size > 256) size = 24;  // unset or nonsense: the usual size
+    s.cursorTheme = wl_cursor_theme_load(theme != nullptr && *theme != '\0' ? theme : nullptr,
+                                         static_cast<int>(size), s.shm);
     if (s.cursorTheme == nullptr) return nullptr;
   }
   wl_cursor* arrow = wl_cursor_theme_get_cursor(s.cursorTheme, "left_ptr");
