@@ -812,6 +812,7 @@ char unansweredLine[256];
 std::size_t unansweredLength = 0;
 int unansweredFd = STDERR_FILENO;  // stderr may be caught in a pipe while connecting
 void DisplayDoesNotAnswer(int) {
+  signal(SIGPIPE, SIG_IGN);  // a reader of stderr that has gone costs the line, not the status
   [[maybe_unused]] const ssize_t written = write(unansweredFd, unansweredLine, unansweredLength);
   _exit(1);
 }
@@ -820,6 +821,8 @@ void DisplayDoesNotAnswer(int) {
 // instead of Xlib's lines and exit.
 int DisplayLost(Display*) {
   static const char kLine[] = "quietglass: the connection to the display was lost\n";
+  // Whoever read stderr may have gone too: the line is lost then, not the status.
+  signal(SIGPIPE, SIG_IGN);
   [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
   _exit(1);
 }

@@ -424,16 +424,22 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
 }
 
 // The server goes away while the saver runs: one line and status 1. Started with its standard
-// descriptors closed, the saver once ended by SIGPIPE instead, on a pipe left on descriptor 2.
-class TheServerGoingAway : public X11EndToEnd, public testing::WithParamInterface<bool> {};
+// descriptors closed, the saver once ended by SIGPIPE instead, on a pipe left on descriptor 2;
+// and so it did when the reader of its stderr had gone.
+enum class Stderr { Read, Closed, Unread };
+class TheServerGoingAway : public X11EndToEnd, public testing::WithParamInterface<Stderr> {};
 
 TEST_P(TheServerGoingAway, EndsTheSaverWithStatus1) {
-  const bool descriptorsClosed = GetParam();
+  const Stderr how = GetParam();
   ASSERT_NO_FATAL_FAILURE(StartServer());
-  if (descriptorsClosed)
+  if (how == Stderr::Closed)
     ASSERT_NO_FATAL_FAILURE(LaunchSaver({"sh", "-c", "exec \"$0\" \"$@\" 0<&- 1>&- 2>&-"}));
   else
     ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  if (how == Stderr::Unread) {
+    close(saver.stderrPipe);
+    saver.stderrPipe = -1;
+  }
   XCloseDisplay(server.display);
   server.display = nullptr;
   kill(server.process.pid, SIGKILL);
@@ -441,7 +447,7 @@ TEST_P(TheServerGoingAway, EndsTheSaverWithStatus1) {
   EXPECT_TRUE(WIFEXITED(*saver.status) && WEXITSTATUS(*saver.status) == 1)
       << "status " << *saver.status
       << (WIFSIGNALED(*saver.status) ? ", signal " + std::to_string(WTERMSIG(*saver.status)) : "");
-  if (!descriptorsClosed) {
+  if (how == Stderr::Read) {
     const std::string text = saver.Stderr();
     std::printf("[ stderr ] %s", text.c_str());
     EXPECT_TRUE(text.starts_with("quietglass: ") && text.ends_with("\n")) << text;
@@ -449,9 +455,12 @@ TEST_P(TheServerGoingAway, EndsTheSaverWithStatus1) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Started, TheServerGoingAway, testing::Values(false, true),
+INSTANTIATE_TEST_SUITE_P(Started, TheServerGoingAway,
+                         testing::Values(Stderr::Read, Stderr::Closed, Stderr::Unread),
                          [](const auto& info) {
-                           return std::string(info.param ? "WithoutDescriptors" : "Plainly");
+                           return std::string(info.param == Stderr::Read     ? "Plainly"
+                                              : info.param == Stderr::Closed ? "WithoutDescriptors"
+                                                                             : "WithStderrUnread");
                          });
 
 // Another program keeps the keyboard or the pointer grabbed (here the test's own connection):
