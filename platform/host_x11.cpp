@@ -1000,6 +1000,10 @@ bool AdoptHackTarget(Window requested, std::string& error) {
     error = "no window " + HexId(requested) + " on display '" + DisplayString(s.display) + "'";
     return false;
   }
+  if (attributes.c_class == InputOnly) {
+    error = "window " + HexId(requested) + " is input-only: nothing can be drawn in it";
+    return false;
+  }
   if (attributes.visual == nullptr || attributes.visual->c_class != TrueColor) {
     error = "window " + HexId(requested) + " has no true-colour visual";
     return false;

@@ -200,6 +200,11 @@ TEST_F(X11DisplayMode, LosingTheDisplayEndsItOnOneLine) {
 
 TEST_F(X11DisplayMode, ACommandLineThatNamesNoWindowSaysWhyOnOneLine) {
   ASSERT_NO_FATAL_FAILURE(StartServer(320, 240));
+  Display* d = server.display;
+  const Window inputOnly = XCreateWindow(d, DefaultRootWindow(d), 0, 0, 320, 240, 0, 0, InputOnly,
+                                         CopyFromParent, 0, nullptr);
+  XMapWindow(d, inputOnly);
+  XSync(d, False);
   struct Case {
     std::vector<std::string> args;
     std::string named;  // XSCREENSAVER_WINDOW
@@ -210,6 +215,7 @@ TEST_F(X11DisplayMode, ACommandLineThatNamesNoWindowSaysWhyOnOneLine) {
       {{"--window-id"}, "", "needs a window id"},
       {{"--root", "--window-id", "0xZZ"}, "", "no window id"},
       {{"--window-id", "8388592"}, "", "no window 0x7ffff0"},
+      {{"--root"}, Hex(inputOnly), "input-only"},
   };
   for (const Case& c : cases) {
     std::string what;
