@@ -977,8 +977,12 @@ rt::PixelRect ShownInWindow(const rt::PixelRect& area) {
   return {left, top, h.x.FirstShowing(area.right()) - left, h.y.FirstShowing(area.bottom()) - top};
 }
 
-void EndOnSignal(int) {
-  _exit(0);
+// xscreensaver takes an end by any other status than its own signal for a failure. Nothing is
+// left to tidy: the server drops what was ours with the connection, and no shared memory
+// outlives the process. The handler is reset on entry (SA_RESETHAND), so this ends it once
+// the handler returns.
+void EndOnSignal(int signal) {
+  raise(signal);
 }
 
 // The window may go while pixels are on their way to it; that ends the program as its
@@ -1017,6 +1021,7 @@ bool AdoptHackTarget(Window requested, std::string& error) {
   SetHackWindowSize(attributes.width, attributes.height);
   struct sigaction end {};
   end.sa_handler = EndOnSignal;
+  end.sa_flags = SA_RESETHAND;
   sigaction(SIGTERM, &end, nullptr);  // how xscreensaver ends a display mode
   h.xlibErrorHandler = XSetErrorHandler(HackError);
   return true;
