@@ -873,6 +873,7 @@ struct HackTarget {
   std::vector<rt::Pixel> scaledPixels;
   std::vector<int> columns;
   int (*xlibErrorHandler)(Display*, XErrorEvent*) = nullptr;
+  Pixmap ownMark = 0;  // what this copy's mark on the window names
 };
 
 HackTarget& Hack() {
@@ -1027,16 +1028,58 @@ bool AdoptHackTarget(Window requested, std::string& error) {
   return true;
 }
 
-// One copy per window, so that xscreensaver's copies on several monitors run side by side.
+// One copy per window, so that xscreensaver's copies on several monitors run side by side. A
+// copy marks its window with one property naming a 1 x 1 pixmap of its own, which the server
+// frees with the copy's connection: a mark whose pixmap is still there is another live copy's.
+// One atom serves every window, since the server never frees an atom and xscreensaver brings
+// a new window at every activation.
+InstanceAnswer MarkHackWindow() {
+  X11State& s = S();
+  const Window window = Hack().window;
+  const Atom mark = Intern(("_QUIETGLASS_" + std::to_string(getuid()) + "_COPY").c_str());
+  if (mark == None) return InstanceAnswer::CannotTell;
+  if (Hack().ownMark == 0) Hack().ownMark = XCreatePixmap(s.display, window, 1, 1, 1);
+  // The server is held from the look to the marking, so two copies cannot both find it free.
+  XGrabServer(s.display);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  BeginTrap();
+  XGetWindowProperty(s.display, window, mark, 0, 1, False, XA_PIXMAP, &type, &format, &count,
+                     &after, &data);
+  const bool read = EndTrapAfterReply();
+  Pixmap holder = None;
+  if (read && type == XA_PIXMAP && format == 32 && count == 1)
+    holder = static_cast<Pixmap>(*reinterpret_cast<const unsigned long*>(data));
+  if (data != nullptr) XFree(data);
+  bool taken = false;
+  if (holder != None && holder != Hack().ownMark) {
+    Window root;
+    int x, y;
+    unsigned width = 0, height = 0, border, depth = 0;
+    BeginTrap();
+    const Status alive =
+        XGetGeometry(s.display, holder, &root, &x, &y, &width, &height, &border, &depth);
+    taken = EndTrapAfterReply() && alive != 0 && width == 1 && height == 1 && depth == 1;
+  }
+  if (!taken) {
+    const unsigned long ours = Hack().ownMark;
+    XChangeProperty(s.display, window, mark, XA_PIXMAP, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&ours), 1);
+  }
+  XUngrabServer(s.display);
+  XFlush(s.display);
+  return taken ? InstanceAnswer::Taken : InstanceAnswer::Mine;
+}
+
 // xscreensaver may start the next copy on a window as soon as it has told the last one to end,
 // before the server has seen that one go: a taken window is asked again for a moment.
 InstanceAnswer ClaimHackWindow() {
-  const std::string name =
-      "_QUIETGLASS_" + std::to_string(getuid()) + "_WINDOW_" + HexId(Hack().window);
-  InstanceAnswer answer = ClaimSelection(name);
+  InstanceAnswer answer = MarkHackWindow();
   for (int attempt = 0; attempt < 10 && answer == InstanceAnswer::Taken; ++attempt) {
     poll(nullptr, 0, 50);
-    answer = ClaimSelection(name);
+    answer = MarkHackWindow();
   }
   return answer;
 }

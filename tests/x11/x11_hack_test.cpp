@@ -167,12 +167,16 @@ TEST_F(X11DisplayMode, OneCopyRunsPerWindow) {
   Child second, other;
   ASSERT_NO_FATAL_FAILURE(LaunchMode(saver, {"--window-id", Hex(left)}));
   ASSERT_TRUE(painted(left, saver) && saver.Running()) << saver.Stderr();
+  // The server never frees an atom: copies on new windows must not make new ones. Atoms are
+  // numbered in the order they are made.
+  const Atom before = XInternAtom(d, "QUIETGLASS_TEST_BEFORE", False);
   ASSERT_NO_FATAL_FAILURE(LaunchMode(second, {"--window-id", std::to_string(left)}));
   ASSERT_TRUE(second.WaitExit(10)) << "a second copy on the same window still runs";
   ExpectEndedWithStatus0(second);
   ASSERT_NO_FATAL_FAILURE(LaunchMode(other, {"--root"}, Hex(right)));
   ASSERT_TRUE(painted(right, other) && other.Running()) << other.Stderr();
   EXPECT_TRUE(saver.Running());
+  EXPECT_EQ(XInternAtom(d, "QUIETGLASS_TEST_AFTER", False), before + 1);
 
   for (Child* child : {&saver, &other}) {
     ASSERT_EQ(kill(child->pid, SIGTERM), 0);
