@@ -1174,12 +1174,19 @@ bool Connect(int argc, char** argv, std::string& error) {
     return false;
   }
   // Xlib prints a server's refusal on stderr itself; catch it so the reason stays on one line.
+  // The catching takes three descriptors; it is given up unless two are left beside them, for
+  // the connection and the authority file that Xlib opens while connecting.
   int pipeFds[2];
   bool catching = pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0;
   const int savedStderr = catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
-  if (catching && savedStderr < 0) {  // no descriptor left: Xlib's words go where they would
+  const int spare[2] = {catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1,
+                        catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1};
+  for (const int fd : spare)
+    if (fd >= 0) close(fd);
+  if (catching && (savedStderr < 0 || spare[1] < 0)) {  // Xlib's words go where they would
     close(pipeFds[0]);
     close(pipeFds[1]);
+    if (savedStderr >= 0) close(savedStderr);
     catching = false;
   }
   if (catching) dup2(pipeFds[1], STDERR_FILENO);

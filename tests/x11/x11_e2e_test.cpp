@@ -365,6 +365,13 @@ std::string WriteAuthorityFile(const std::string& path) {
   return path;
 }
 
+// With only three descriptors free, the catching of Xlib's words once took them all, and the
+// display could not be opened.
+TEST_F(X11EndToEnd, WithFewDescriptorsLeftItStillStarts) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver({"sh", "-c", "ulimit -n 6; exec \"$0\" \"$@\""}));
+}
+
 TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
   char directory[] = "/tmp/quietglass-x11-XXXXXX";
   ASSERT_NE(mkdtemp(directory), nullptr);
