@@ -1199,9 +1199,19 @@ bool Connect(int argc, char** argv, std::string& error) {
   }, previousAlarm{};
   onAlarm.sa_handler = DisplayDoesNotAnswer;
   sigaction(SIGALRM, &onAlarm, &previousAlarm);
+  // The signal mask is inherited: a parent that blocked SIGALRM would leave no deadline. It is
+  // let through for the wait, and one left pending from before is dropped first.
+  sigset_t alarmOnly, previousMask;
+  sigemptyset(&alarmOnly);
+  sigaddset(&alarmOnly, SIGALRM);
+  const timespec noWait{};
+  while (sigtimedwait(&alarmOnly, nullptr, &noWait) == SIGALRM) {
+  }
+  sigprocmask(SIG_UNBLOCK, &alarmOnly, &previousMask);
   alarm(kConnectSeconds);
   s.display = XOpenDisplay(nullptr);
   alarm(0);
+  sigprocmask(SIG_SETMASK, &previousMask, nullptr);
   sigaction(SIGALRM, &previousAlarm, nullptr);
   std::string told;
   if (catching) {

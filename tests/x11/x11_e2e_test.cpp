@@ -403,6 +403,7 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
     const char* what;
     std::vector<std::string> set, unset;
     const char* mentions;
+    bool alarmBlocked = false;  // as a parent may leave SIGALRM for its children
   } cases[] = {
       {"no DISPLAY", {}, {"DISPLAY"}, "DISPLAY"},
       {"no server there", {"DISPLAY=:" + std::to_string(unused)}, {}, "cannot open display"},
@@ -411,11 +412,21 @@ TEST_F(X11EndToEnd, WithoutAUsableDisplayItSaysWhyOnOneLine) {
        {},
        "uthoriz"},
       {"a server that never answers", {"DISPLAY=:" + std::to_string(silent)}, {}, "answer"},
+      {"a server that never answers, SIGALRM blocked",
+       {"DISPLAY=:" + std::to_string(silent)},
+       {},
+       "answer",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Child run;
+    sigset_t blocked, previous;  // the child starts with the test's mask
+    sigemptyset(&blocked);
+    if (c.alarmBlocked) sigaddset(&blocked, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
     Spawn(run, {QG_PROGRAM, "/s"}, c.set, c.unset);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ASSERT_TRUE(run.WaitExit(20));
     EXPECT_TRUE(WIFEXITED(*run.status) && WEXITSTATUS(*run.status) != 0);
     const std::string text = run.Stderr();
