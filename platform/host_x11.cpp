@@ -732,9 +732,13 @@ std::vector<rt::PixelRect> QueryMonitors() {
     if (info != nullptr) XFree(info);
   }
 #endif
-  if (monitors.empty())
-    monitors.push_back(
-        {0, 0, DisplayWidth(s.display, s.screen), DisplayHeight(s.display, s.screen)});
+  // A monitor keeps its size when the screen shrinks under it (xrandr --fb): only what lies on
+  // the screen counts, or the pointer would be parked where the server cannot put it.
+  const rt::PixelRect screen{0, 0, DisplayWidth(s.display, s.screen),
+                             DisplayHeight(s.display, s.screen)};
+  for (rt::PixelRect& monitor : monitors) monitor = rt::Intersect(monitor, screen);
+  std::erase_if(monitors, [](const rt::PixelRect& monitor) { return monitor.empty(); });
+  if (monitors.empty()) monitors.push_back(screen);
   return monitors;
 }
 

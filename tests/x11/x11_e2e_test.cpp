@@ -224,6 +224,30 @@ TEST_F(X11EndToEnd, WhenTheScreenGrowsItCoversItAllAndCentresTheArtwork) {
   EXPECT_TRUE(saver.Running());
 }
 
+// The screen shrinks under the saver: the server pulls the parked pointer onto what is left,
+// which is not the user. The saver parks it in the new corner and goes on, and a move
+// afterwards still ends it. The monitor set on the screen keeps its size, larger than the
+// screen now: only the part on the screen counts.
+TEST_F(X11EndToEnd, APointerPulledOntoASmallerScreenDoesNotEndIt) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));
+  ASSERT_EQ(RunTool({"xrandr", "--output", "screen", "--off", "--fb", "1920x1080"}), 0);
+  ASSERT_NO_FATAL_FAILURE(SetMonitors({{0, 0, 1920, 1080}}));
+  ASSERT_NO_FATAL_FAILURE(LaunchSaver());
+  EXPECT_FALSE(saver.WaitExit(1.5)) << "ended without input";
+  ASSERT_EQ(RunTool({"xrandr", "--fb", "1024x768"}), 0);
+  EXPECT_FALSE(saver.WaitExit(2)) << "the screen's change ended it";
+  Display* d = server.display;
+  Window root, child;
+  int x = 0, y = 0, windowX, windowY;
+  unsigned mask;
+  XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &windowX, &windowY, &mask);
+  EXPECT_EQ(x, 1023);
+  EXPECT_EQ(y, 767);
+  MovePointer(500, 400);
+  ASSERT_TRUE(saver.WaitExit(10)) << "a move after the change did not end it";
+  ExpectEndedWithStatus0(saver);
+}
+
 // A server with two screens: the saver on the first covers the second with the band's purple,
 // a copy started on the second does not run, and a move on the second ends the saver.
 TEST_F(X11EndToEnd, OnAServerWithTwoScreensItCoversBoth) {
