@@ -11,10 +11,15 @@
 #include <X11/extensions/Xinerama.h>
 #endif
 #include <X11/keysym.h>
+#ifdef QG_WITH_SHM_FD
+#include <X11/Xlib-xcb.h>
+#include <xcb/shm.h>
+#endif
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -57,6 +62,8 @@ struct X11State {
   std::vector<std::pair<int, Window>> bands;  // the band colour on each other screen
   std::vector<char> buffer;                   // converted pixels for XPutImage
   bool useShm = false;
+  bool shmFdTried = false;  // asked whether the server takes a segment as a descriptor
+  bool shmByFd = false;     // it does, and the segment is a mapping of ours, not System V's
   XShmSegmentInfo shm{};
   std::size_t shmSize = 0;
   bool unflushed = false;   // requests wait in Xlib's buffer
@@ -151,14 +158,17 @@ void DropShmSegment() {
   if (s.shmSize == 0) return;
   XShmDetach(s.display, &s.shm);
   XSync(s.display, False);  // the server lets go before the memory does
-  shmdt(s.shm.shmaddr);
+  if (s.shmByFd)
+    munmap(s.shm.shmaddr, s.shmSize);
+  else
+    shmdt(s.shm.shmaddr);
   s.shmSize = 0;
   s.shmUsed = 0;
 }
 
-// A server in another IPC namespace (the saver in a container of its own) attaches whatever
-// segment has our id there, or none. A few pixels put through the segment into a pixmap and
-// read back tell whether it sees ours. Runs inside the attach's trap.
+// A server in another IPC namespace (the saver in a container of its own, or behind a relay)
+// attaches whatever segment has our id there, or none. A few pixels put through the segment into
+// a pixmap and read back tell whether it sees ours. Runs inside the attach's trap.
 bool ServerSeesSegment() {
   X11State& s = S();
   constexpr int kProbeWidth = 8;
@@ -190,52 +200,85 @@ bool ServerSeesSegment() {
   return same;
 }
 
-// A shared segment of at least `bytes`; false (and no more SHM) when the server can't attach it,
-// as happens on a display reached over the network.
-constexpr std::size_t kShmMinBytes = 512 * 1024;
-// True when the server is a local process that shares our IPC namespace, as on a desktop: then
-// it attaches the very segment we made, and no pixels need to be read back to know it.
-bool ServerSharesOurIpcNamespace() {
-  ucred server{};
-  socklen_t size = sizeof server;
-  if (getsockopt(ConnectionNumber(S().display), SOL_SOCKET, SO_PEERCRED, &server, &size) != 0 ||
-      server.pid <= 0)
-    return false;  // not a local socket, or a server in another PID namespace
-  const auto ipcNamespace = [](const std::string& process) {
-    char link[64] = {};
-    const ssize_t length = readlink(("/proc/" + process + "/ns/ipc").c_str(), link, sizeof link);
-    return length > 0 ? std::string(link, static_cast<std::size_t>(length)) : std::string();
-  };
-  const std::string ours = ipcNamespace("self");
-  return !ours.empty() && ours == ipcNamespace(std::to_string(server.pid));
+// A segment handed to the server as a descriptor (MIT-SHM 1.2): it is the very memory we write,
+// whatever namespace or relay lies between, and nothing of it outlives both processes. False
+// when the server or the connection does not take one (no descriptors cross a relay or TCP).
+bool AttachSegmentByFd(std::size_t bytes) {
+#ifdef QG_WITH_SHM_FD
+  X11State& s = S();
+  if (!s.shmFdTried) {
+    s.shmFdTried = true;
+    int major = 0, minor = 0;
+    Bool pixmaps;
+    s.shmByFd = XShmQueryVersion(s.display, &major, &minor, &pixmaps) &&
+                (major > 1 || (major == 1 && minor >= 2));
+  }
+  if (!s.shmByFd) return false;
+  const int fd = memfd_create("quietglass", MFD_CLOEXEC);
+  if (fd < 0) return s.shmByFd = false;
+  void* address = ftruncate(fd, static_cast<off_t>(bytes)) == 0
+                      ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                      : MAP_FAILED;
+  if (address == MAP_FAILED) {
+    close(fd);
+    return s.shmByFd = false;
+  }
+  xcb_connection_t* connection = XGetXCBConnection(s.display);
+  const std::uint32_t segment = xcb_generate_id(connection);
+  // xcb closes the descriptor once it is sent; the error, if any, comes to the cookie.
+  xcb_generic_error_t* error =
+      xcb_request_check(connection, xcb_shm_attach_fd_checked(connection, segment, fd, 1));
+  if (error != nullptr) {
+    std::free(error);
+    munmap(address, bytes);
+    return s.shmByFd = false;  // the System V segment and its probe are left
+  }
+  s.shm.shmseg = segment;
+  s.shm.shmid = -1;
+  s.shm.shmaddr = static_cast<char*>(address);
+  s.shm.readOnly = True;
+  return true;
+#else
+  (void)bytes;
+  return false;
+#endif
 }
 
-bool EnsureShmSegment(std::size_t bytes) {
+// A System V segment, for a server without MIT-SHM 1.2. The server attaches whatever segment
+// has our id in its IPC namespace, which a relay or a container can make another one, so a few
+// pixels are always read back through it.
+bool AttachSystemVSegment(std::size_t bytes) {
   X11State& s = S();
-  if (s.shmSize >= bytes) return true;
-  DropShmSegment();
-  // Room for several pictures, so that the server need not be waited for after each one.
-  bytes = std::max(bytes * 4, kShmMinBytes);
   const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-  if (id < 0) return s.useShm = false;
+  if (id < 0) return false;
   void* address = shmat(id, nullptr, 0);
   if (address == reinterpret_cast<void*>(-1)) {
     shmctl(id, IPC_RMID, nullptr);
-    return s.useShm = false;
+    return false;
   }
   s.shm.shmid = id;
   s.shm.shmaddr = static_cast<char*>(address);
   s.shm.readOnly = True;
   BeginTrap();
   XShmAttach(s.display, &s.shm);
-  // Elsewhere (a container, a sandbox, a server we cannot look into) a few pixels are read back.
-  const bool seen = ServerSharesOurIpcNamespace() || ServerSeesSegment();
+  const bool seen = ServerSeesSegment();
   const bool attached = EndTrap() && seen;
   shmctl(id, IPC_RMID, nullptr);  // freed by the kernel once both sides have detached
-  if (!attached) {
-    shmdt(address);
-    return s.useShm = false;
-  }
+  if (attached) return true;
+  shmdt(address);
+  return false;
+}
+
+// A shared segment of at least `bytes`; false (and no more SHM) when the server can't attach it,
+// as happens on a display reached over the network.
+constexpr std::size_t kShmMinBytes = 512 * 1024;
+bool EnsureShmSegment(std::size_t bytes) {
+  X11State& s = S();
+  if (s.shmSize >= bytes) return true;
+  DropShmSegment();
+  // Room for several pictures, so that the server need not be waited for after each one.
+  bytes = std::max(bytes * 4, kShmMinBytes);
+  if (!AttachSegmentByFd(bytes) && !AttachSystemVSegment(bytes)) return s.useShm = false;
   s.shmSize = bytes;
   return true;
 }

@@ -148,9 +148,36 @@ TEST_F(X11EndToEnd, ShowsWhatTheHeadlessHostShowsAtTheSameMoment) {
   EXPECT_TRUE(saver.Running());
 }
 
+// Forwards one X connection from the abstract socket of display `argv[1]` to the socket of
+// display `argv[2]`, bytes only (descriptors passed along the way are dropped), and ends with
+// it. Its background part listens, so that it is the client's peer, before the foreground one
+// returns.
+constexpr char kRelay[] = R"(
+import os, select, socket, sys
+listener = socket.socket(socket.AF_UNIX)
+listener.bind("\0/tmp/.X11-unix/X" + sys.argv[1])
+ready, told = os.pipe()
+if os.fork():
+    os._exit(len(os.read(ready, 1)) != 1)
+listener.listen(1)
+os.write(told, b"!")
+client = listener.accept()[0]
+listener.close()
+server = socket.socket(socket.AF_UNIX)
+server.connect("/tmp/.X11-unix/X" + sys.argv[2])
+other = {client: server, server: client}
+while True:
+    for side in select.select([client, server], [], [])[0]:
+        data = side.recv(65536)
+        if not data:
+            os._exit(0)
+        other[side].sendall(data)
+)";
+
 // A saver in an IPC namespace of its own, as in a container, shares shared-memory ids with the
 // server but not segments. Here the server's namespace holds a segment under the very id the
-// saver's first one gets: the saver must still show its own pixels.
+// saver's first one gets: the saver must still show its own pixels, connected directly and
+// through a relay that lives in its own namespace (whose peer is then no proof of the server).
 TEST_F(X11EndToEnd, InAnIpcNamespaceOfItsOwnItShowsItsOwnPixels) {
   Child probe;
   Spawn(probe, {"unshare", "--ipc", "true"}, {}, {}, true);
@@ -161,8 +188,23 @@ TEST_F(X11EndToEnd, InAnIpcNamespaceOfItsOwnItShowsItsOwnPixels) {
       1024, 768, {}, 24,
       {"unshare", "--ipc", "sh", "-c", "ipcmk -M 4194304 > /dev/null && exec \"$0\" \"$@\""}));
   ASSERT_NO_FATAL_FAILURE(server.Connect());
-  ASSERT_NO_FATAL_FAILURE(LaunchSaver({"unshare", "--ipc"}));
-  ExpectComesToShow([&] { return Screenshot(); }, want);
+  const std::string relayed = std::to_string(700 + getpid() % 200);
+  for (const bool relay : {false, true}) {
+    SCOPED_TRACE(relay ? "through a relay" : "directly");
+    std::vector<std::string> wrapper = {"unshare", "--ipc"};
+    if (relay)
+      wrapper.insert(wrapper.end(), {"sh", "-c",
+                                     std::string("/usr/bin/python3 -c '") + kRelay + "' " +
+                                         relayed + " " + server.name.substr(1) +
+                                         " && DISPLAY=:" + relayed + " exec \"$0\" \"$@\""});
+    ASSERT_NO_FATAL_FAILURE(LaunchSaver(wrapper));
+    ExpectComesToShow([&] { return Screenshot(); }, want);
+    kill(saver.pid, SIGKILL);
+    ASSERT_TRUE(saver.WaitExit(10));
+    close(saver.stderrPipe);
+    saver.stderrPipe = -1;
+    saver.status.reset();
+  }
 }
 
 // Two monitors side by side on one 3840 x 1080 screen: the artwork on the primary as on a screen
