@@ -246,25 +246,27 @@ bool AttachSegmentByFd(std::size_t bytes) {
 
 // A System V segment, for a server without MIT-SHM 1.2. The server attaches whatever segment
 // has our id in its IPC namespace, which a relay or a container can make another one, so a few
-// pixels are always read back through it.
+// pixels are always read back through it. Marked for removal straight after we attach it
+// (Linux still lets the server attach it), with the signals that end a copy held off until
+// then, so that no segment outlives the processes.
 bool AttachSystemVSegment(std::size_t bytes) {
   X11State& s = S();
+  sigset_t ending, previous;
+  sigemptyset(&ending);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&ending, signal);
+  sigprocmask(SIG_BLOCK, &ending, &previous);
   const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-  if (id < 0) return false;
-  void* address = shmat(id, nullptr, 0);
-  if (address == reinterpret_cast<void*>(-1)) {
-    shmctl(id, IPC_RMID, nullptr);
-    return false;
-  }
+  void* address = id < 0 ? reinterpret_cast<void*>(-1) : shmat(id, nullptr, 0);
+  if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  if (address == reinterpret_cast<void*>(-1)) return false;
   s.shm.shmid = id;
   s.shm.shmaddr = static_cast<char*>(address);
   s.shm.readOnly = True;
   BeginTrap();
   XShmAttach(s.display, &s.shm);
   const bool seen = ServerSeesSegment();
-  const bool attached = EndTrap() && seen;
-  shmctl(id, IPC_RMID, nullptr);  // freed by the kernel once both sides have detached
-  if (attached) return true;
+  if (EndTrap() && seen) return true;
   shmdt(address);
   return false;
 }

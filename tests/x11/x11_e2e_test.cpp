@@ -207,6 +207,33 @@ TEST_F(X11EndToEnd, InAnIpcNamespaceOfItsOwnItShowsItsOwnPixels) {
   }
 }
 
+// xscreensaver ends copies at any moment, some within milliseconds of their start: none may
+// leave a shared-memory segment behind, which would stay until the machine restarts.
+TEST_F(X11EndToEnd, CopiesEndedAsTheyStartLeaveNoSharedMemory) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(320, 240));
+  std::set<std::string> copies;
+  for (int i = 0; i < 100; ++i) {
+    Child copy;
+    Launch(copy, {"/s"});
+    usleep(static_cast<useconds_t>(i % 40 * 1000));
+    kill(copy.pid, SIGTERM);
+    ASSERT_TRUE(copy.WaitExit(10));
+    copies.insert(std::to_string(copy.pid));
+  }
+  // Columns: key shmid perms size cpid ...
+  std::ifstream list("/proc/sysvipc/shm");
+  std::string line;
+  std::getline(list, line);
+  int left = 0;
+  while (std::getline(list, line)) {
+    std::istringstream fields(line);
+    std::string key, id, perms, size, creator;
+    fields >> key >> id >> perms >> size >> creator;
+    left += copies.count(creator) != 0;
+  }
+  EXPECT_EQ(left, 0) << "segments left by copies ended as they started";
+}
+
 // Two monitors side by side on one 3840 x 1080 screen: the artwork on the primary as on a screen
 // of its own, the band's purple on the other, and a move on the other ends the saver too.
 class TwoMonitors : public X11EndToEnd, public testing::WithParamInterface<bool> {};
