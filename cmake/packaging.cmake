@@ -29,7 +29,7 @@ set(texts "${PROJECT_BINARY_DIR}/packaging")
 configure_file(packaging/copyright.in "${texts}/copyright" @ONLY)
 
 set(CPACK_PACKAGE_NAME quietglass)
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VERSION "${QG_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The Quietglass developers")
 set(CPACK_PACKAGE_CONTACT "${QG_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "full-screen screen saver with a start-up screen and a sliding disk")
@@ -38,9 +38,11 @@ Quietglass covers the screen with a dark purple start-up screen: a rainbow
 logo, four lines of text and a disk drive, and a short animation of a disk
 sliding into the drive. A key press or a move of the mouse ends it.
 
-It runs on its own (quietglass /s, started on idle by xss-lock or xautolock)
-or as one of xscreensaver's display modes, with its own entry in
-xscreensaver's settings. It is a screen saver, not a screen locker.")
+It starts by itself after a time without input on X11 desktops, on GNOME,
+and on KDE Plasma and wlroots compositors under Wayland, through its own idle
+watcher (quietglass --idle, with an autostart entry to enable per user). It
+is also one of xscreensaver's and MATE's display modes. It is a screen saver,
+not a screen locker.")
 
 if(WIN32)
   # The release archive: the program as users install it, a read-me and the licences, with
@@ -50,7 +52,7 @@ if(WIN32)
   install(FILES "$<TARGET_FILE_DIR:quietglass>/Quietglass.scr" "${texts}/README.txt"
     "${texts}/LICENSE.txt" DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME "Quietglass-${PROJECT_VERSION}-windows-x64")
+  set(CPACK_PACKAGE_FILE_NAME "Quietglass-${QG_VERSION}-windows-x64")
   include(CPack)
   return()
 endif()
@@ -64,6 +66,19 @@ file(RELATIVE_PATH to_program "/${hacks}" "/${CMAKE_INSTALL_BINDIR}/quietglass")
 file(CREATE_LINK "${to_program}" "${texts}/quietglass" SYMBOLIC)
 install(FILES "${texts}/quietglass" DESTINATION "${hacks}")
 install(FILES packaging/quietglass.xml DESTINATION "${CMAKE_INSTALL_DATADIR}/xscreensaver/config")
+# xscreensaver reads its entries from /usr/share/xscreensaver/config only.
+if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  install(CODE "message(NOTICE \"xscreensaver reads its display modes' entries from \"
+    \"/usr/share/xscreensaver/config only: to see Quietglass in its settings, copy \"
+    \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/xscreensaver/config/quietglass.xml there.\")")
+endif()
+# MATE's screen saver lists the entries in applications/screensavers.
+install(FILES packaging/quietglass-mate.desktop DESTINATION
+  "${CMAKE_INSTALL_DATADIR}/applications/screensavers" RENAME quietglass.desktop)
+# The idle watcher's autostart entry, for users to enable (the README's one command): every
+# user's session would start it from /etc/xdg/autostart, which is also a file dpkg keeps as the
+# administrator's.
+install(FILES packaging/quietglass-idle.desktop DESTINATION "${CMAKE_INSTALL_DATADIR}/quietglass")
 
 # The manual page and the changelog compressed as Debian wants them: at most, without a name or
 # a time stamp, so that the same sources give the same package.
@@ -89,5 +104,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | xss-lock | xautolock")
+find_program(QG_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(NOT QG_DPKG_SHLIBDEPS)
+  message(WARNING "dpkg-shlibdeps not found (scripts/install-deps installs dpkg-dev): a Debian "
+                  "package built now would have no Depends")
+endif()
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | mate-screensaver")
+# cpack counts the file a link points to as if the link were a copy: the package's real size.
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/installed-size.cmake")
 include(CPack)

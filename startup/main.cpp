@@ -1,21 +1,17 @@
-// The quietglass executable: connect to the window system, then run the program. On Linux
-// `--idle TIME` runs the idle watcher instead, without a window of its own.
+// The quietglass executable: connect to the window system, then run the program. On Linux a few
+// switches of its own (the idle watcher, --help, --version) run instead, without a window.
 #include <cstdio>
 #include <string>
 
 #include "platform/runtime.h"
 #include "startup/module1.h"
-#ifdef QG_WITH_IDLE_WATCHER
-#include "startup/idle_watcher.h"
+#ifdef QG_WITH_LINUX_SWITCHES
+#include "startup/linux_switches.h"
 #endif
 
 int main(int argc, char** argv) {
-#ifdef QG_WITH_IDLE_WATCHER
-  if (argc >= 2 && std::string(argv[1]) == "--idle") {
-    std::string time;  // one argument; anything more makes it a bad time
-    for (int i = 2; i < argc; ++i) time += (i > 2 ? " " : "") + std::string(argv[i]);
-    return RunIdleWatcher(time);
-  }
+#ifdef QG_WITH_LINUX_SWITCHES
+  if (const std::optional<int> status = RunLinuxSwitch(argc, argv)) return *status;
 #endif
   std::string error;
   if (!rt::StartHost(argc, argv, error)) {

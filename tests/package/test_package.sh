@@ -2,7 +2,7 @@
 # The Debian package: builds it with cpack in a build directory of its own, checks its files and
 # control fields, runs lintian, and runs the packaged program from an unpacked copy.
 #   tests/package/test_package.sh [BUILD_DIR]      (default: build-package)
-# Needs dpkg-dev, file, lintian, man-db and xvfb (scripts/test installs them).
+# Needs dpkg-dev, file, lintian, man-db, desktop-file-utils and xvfb (scripts/test installs them).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build-package}
@@ -24,7 +24,8 @@ cmake --build "$build" -j2 --target quietglass qg_packaging_texts >/dev/null
 rm -f "$build"/quietglass_*.deb
 (cd "$build" && cpack -G DEB) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; exit 1; }
 deb=$(ls "$build"/quietglass_*.deb)
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+# One version everywhere: the about dialog's.
+version=$(sed -n 's/.*"Quietglass v\([0-9.]*\)".*/\1/p' setup/frm_setup.cpp)
 
 passed=0
 failed=0
@@ -55,9 +56,11 @@ files() {
 check "the package holds these files, owned by root" same_as "$(cat <<'LIST'
 -rwxr-xr-x root/root ./usr/bin/quietglass
 lrwxrwxrwx root/root ./usr/libexec/xscreensaver/quietglass -> ../../bin/quietglass
+-rw-r--r-- root/root ./usr/share/applications/screensavers/quietglass.desktop
 -rw-r--r-- root/root ./usr/share/doc/quietglass/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/quietglass/copyright
 -rw-r--r-- root/root ./usr/share/man/man6/quietglass.6.gz
+-rw-r--r-- root/root ./usr/share/quietglass/quietglass-idle.desktop
 -rw-r--r-- root/root ./usr/share/xscreensaver/config/quietglass.xml
 LIST
 )" < <(files | sort -k3)
@@ -73,6 +76,11 @@ check "Depends is computed: $depends" depends_on_x
 maintainer=$(field Maintainer)
 check "Maintainer is a name and an address: $maintainer" \
   grep -Eq '^[^<>]+ <[^@<> ]+@[^@<> ]+\.[^@<> ]+>$' <<<"$maintainer"
+# The program counted once, not once more for xscreensaver's link to it.
+program_kib=$(dpkg-deb -c "$deb" | awk '$6 == "./usr/bin/quietglass" {print int(($3 + 1023) / 1024)}')
+installed_size=$(field Installed-Size)
+size_is_real() { ((installed_size >= program_kib && installed_size < program_kib + 32)); }
+check "Installed-Size $installed_size KiB counts the $program_kib KiB program once" size_is_real
 description=$(field Description)
 synopsis_and_text() { [ -n "${description%%$'\n'*}" ] && [ "$(wc -l <<<"$description")" -ge 3 ]; }
 check "Description has a synopsis and a longer text" synopsis_and_text
@@ -112,6 +120,17 @@ sys.exit(saver.tag != "screensaver" or saver.get("name") != "quietglass" or
 PY
 }
 check "xscreensaver's entry names quietglass --root" xscreensaver_entry
+# An entry is valid (hints allowed: a screen saver's category is not a menu's) and runs this.
+desktop_entry() {
+  local file="$root/$1" exec=$2 problems
+  problems=$(desktop-file-validate "$file" 2>&1 | grep -v ': hint: ') || true
+  [ -z "$problems" ] && grep -qx "Exec=$exec" "$file" ||
+    { echo "       ${problems:-no Exec=$exec}"; return 1; }
+}
+check "MATE's screen saver entry is valid and runs quietglass --root" \
+  desktop_entry usr/share/applications/screensavers/quietglass.desktop "quietglass --root"
+check "the idle watcher's autostart entry is valid and runs quietglass --idle 4m" \
+  desktop_entry usr/share/quietglass/quietglass-idle.desktop "quietglass --idle 4m"
 
 # The packaged program itself, without any display or compositor of the caller's.
 run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QUIETGLASS_HOST "$@"; }
@@ -122,6 +141,16 @@ no_display() {
     { echo "       status $status, stderr: $(cat "$work/err")"; return 1; }
 }
 check "/s without a display prints one line and ends with status 1" no_display
+# --help, -h and --version print on stdout and end with status 0, without a display.
+prints() {
+  local status=0
+  run "$program" "$1" >"$work/out" 2>"$work/err" || status=$?
+  [ "$status" -eq 0 ] && [ ! -s "$work/err" ] && grep -q "$2" "$work/out" ||
+    { echo "       status $status, stdout: $(head -c 200 "$work/out"), stderr: $(cat "$work/err")"; return 1; }
+}
+check "--help prints the usage" prints --help "^Usage: quietglass"
+check "-h prints the usage" prints -h "quietglass --idle TIME"
+check "--version prints $version" prints --version "^quietglass $version\$"
 scripts/xvfb 640x480 >"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 200); do
