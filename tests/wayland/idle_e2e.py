@@ -21,7 +21,7 @@ import time
 import unittest
 
 PROGRAM = None
-IDLE = 2  # the watcher's TIME in these tests, in seconds
+IDLE = 1  # the watcher's TIME in these tests, in seconds
 
 
 def wait_for(condition, seconds):
@@ -141,11 +141,11 @@ class SwayIdle(unittest.TestCase):
                         wait_for(lambda: not alive(saver), 0.5), 5)
 
     def busy_without_saver(self, watcher, seconds):
-        """Types a key every half second for `seconds`; false if a saver started meanwhile."""
+        """Types a key three times per TIME for `seconds`; false if a saver started meanwhile."""
         end = time.monotonic() + seconds
         while time.monotonic() < end:
             self.run_tool("wtype", "-k", "Shift_L")
-            if wait_for(lambda: children(watcher.pid), 0.5):
+            if wait_for(lambda: children(watcher.pid), IDLE / 3):
                 return False
         return True
 

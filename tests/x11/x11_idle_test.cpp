@@ -8,7 +8,7 @@
 namespace x11_e2e {
 namespace {
 
-constexpr double kIdle = 2;  // the watcher's TIME in these tests, in seconds
+constexpr double kIdle = 1;  // the watcher's TIME in these tests, in seconds
 
 // The processes `pid` started that still run (the kernel's list of its children).
 std::vector<pid_t> ChildrenOf(pid_t pid) {
@@ -38,18 +38,18 @@ class X11IdleWatcher : public X11EndToEnd {
   }
 
   // Its stderr is read without waiting, so a failing check can show what it said so far.
-  void StartWatcher(Child& child, const std::string& time = "2") {
+  void StartWatcher(Child& child, const std::string& time = "1") {
     Launch(child, {"--idle", time});
     fcntl(child.stderrPipe, F_SETFL, O_NONBLOCK);
   }
 
-  // Keeps the user busy for `seconds`: a pointer move every half second; false if a saver
+  // Keeps the user busy for `seconds`: a pointer move four times per TIME; false if a saver
   // window appeared meanwhile.
   bool BusyWithoutSaver(double seconds) {
     const double end = Now() + seconds;
     for (int step = 0; Now() < end; ++step) {
       MovePointer(100 + step % 2, 100);
-      if (WaitFor([&] { return SaverWindowMapped(); }, 0.5)) return false;
+      if (WaitFor([&] { return SaverWindowMapped(); }, kIdle / 4)) return false;
     }
     return true;
   }
@@ -99,13 +99,13 @@ TEST_F(X11IdleWatcher, APlayingVideoKeepsItAwayAndASecondWatcherEndsAtOnce) {
   ExpectEndedWithStatus0(second);
   EXPECT_EQ(second.Stderr(), "");
 
-  // A player resets the server's idle time every second while it plays.
+  // A player resets the server's idle time, more often than TIME, while it plays.
   const double end = Now() + 3 * kIdle;
   bool saverSeen = false;
   while (Now() < end && !saverSeen) {
     XResetScreenSaver(server.display);
     XSync(server.display, False);
-    saverSeen = WaitFor([&] { return SaverWindowMapped(); }, 1);
+    saverSeen = WaitFor([&] { return SaverWindowMapped(); }, kIdle / 3);
   }
   EXPECT_FALSE(saverSeen) << "the saver started while a video played";
   EXPECT_TRUE(WaitFor([&] { return SaverWindowMapped(); }, kIdle + 5))
