@@ -1,7 +1,8 @@
 // quietglass_wake_floor: what this machine charges a process for waking alone. It does nothing
-// but sleep 150 ms at a time, as the saver's animation timer does, for the given seconds, then
-// prints the CPU it was charged for that in milliseconds (schedstat; its own start left out).
-//   quietglass_wake_floor [SECONDS]
+// but sleep 150 ms at a time (as the saver's animation timer does; or INTERVAL_MS) for the given
+// seconds, then prints the CPU it was charged for that in milliseconds (schedstat; its own start
+// left out).
+//   quietglass_wake_floor [SECONDS [INTERVAL_MS]]
 #include <poll.h>
 
 #include <chrono>
@@ -22,8 +23,9 @@ double ChargedMilliseconds() {
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
+  const int interval = argc > 2 ? std::atoi(argv[2]) : 150;
   const double before = ChargedMilliseconds();
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) poll(nullptr, 0, 150);
+  while (std::chrono::steady_clock::now() < end) poll(nullptr, 0, interval);
   std::printf("%.1f\n", ChargedMilliseconds() - before);
 }
