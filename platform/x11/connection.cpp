@@ -1,0 +1,229 @@
+// The X11 host's connection: opening the display with a deadline, a TrueColor visual, errors
+// trapped around requests that may fail, and the single-copy selection.
+#include <X11/Xlib.h>
+#ifdef QG_WITH_XRANDR
+#include <X11/extensions/Xrandr.h>
+#endif
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/posix/posix.h"
+#include "platform/x11/x11_internal.h"
+
+namespace host::x11_detail {
+
+X11State& S() {
+  static X11State state;
+  return state;
+}
+
+Atom Intern(const char* name) {
+  return XInternAtom(S().display, name, False);
+}
+
+// Some calls may fail on the server (a missing SHM segment, a window that is gone); those run
+// between BeginTrap and EndTrap instead of ending the process in Xlib's default handler. An
+// error of a request sent before the trap still goes to that handler: the serial tells them
+
+namespace {
+// Some calls may fail on the server (a missing SHM segment, a window that is gone); those run
+// between BeginTrap and EndTrap instead of ending the process in Xlib's default handler. An
+// error of a request sent before the trap still goes to that handler: the serial tells them
+// apart, so no round trip is needed to begin a trap.
+int TrapError(Display* display, XErrorEvent* error) {
+  X11State& s = S();
+  if (error->serial < s.trapFrom) return s.previousErrorHandler(display, error);
+  s.trappedError = error->error_code;
+  return 0;
+}
+}  // namespace
+
+void BeginTrap() {
+  X11State& s = S();
+  s.trapFrom = NextRequest(s.display);
+  s.trappedError = 0;
+  s.previousErrorHandler = XSetErrorHandler(TrapError);
+}
+bool EndTrap() {
+  X11State& s = S();
+  XSync(s.display, False);
+  XSetErrorHandler(s.previousErrorHandler);
+  return s.trappedError == 0;
+}
+// For a trap whose last request waited for its reply: the server answers in order, so every
+// error of the trapped requests has arrived already and no round trip is needed to end it.
+bool EndTrapAfterReply() {
+  X11State& s = S();
+  XSetErrorHandler(s.previousErrorHandler);
+  return s.trappedError == 0;
+}
+
+// One copy per user and X server: a selection belongs to the whole server, however the display
+// is spelled and whichever of its screens is named, and the server lets go of it when its
+// owner's connection closes, after a crash too. The root window owns it, so that the check
+// makes no window of its own.
+InstanceAnswer ClaimSelection(const std::string& name) {
+  X11State& s = S();
+  const Atom selection = Intern(name.c_str());
+  if (selection == None) return InstanceAnswer::CannotTell;
+  // The server is held from the look to the taking, so two copies starting at once cannot both
+  // find the selection free; nothing else can take it in between.
+  XGrabServer(s.display);
+  const bool another = XGetSelectionOwner(s.display, selection) != None;
+  if (!another) XSetSelectionOwner(s.display, selection, s.root, CurrentTime);
+  XUngrabServer(s.display);
+  XFlush(s.display);
+  return another ? InstanceAnswer::Taken : InstanceAnswer::Mine;
+}
+
+namespace {
+
+// Pixels are put as TrueColor: with the default visual where it is one (of any depth), otherwise
+// with a TrueColor visual of 24 or 32 bits of the screen and a colormap of its own. False when
+// the screen has neither, as an 8-bit PseudoColor one may.
+bool ChooseVisual() {
+  X11State& s = S();
+  Visual* standard = DefaultVisual(s.display, s.screen);
+  if (standard->c_class == TrueColor) {
+    s.visual = standard;
+    s.depth = DefaultDepth(s.display, s.screen);
+    s.colormap = DefaultColormap(s.display, s.screen);
+    return true;
+  }
+  for (const int depth : {24, 32}) {
+    XVisualInfo info;
+    if (!XMatchVisualInfo(s.display, s.screen, depth, TrueColor, &info)) continue;
+    s.visual = info.visual;
+    s.depth = depth;
+    s.colormap = XCreateColormap(s.display, s.root, info.visual, AllocNone);
+    return true;
+  }
+  return false;
+}
+
+// A display that takes the connection and never answers would hold the start for ever. The
+// line is made before the alarm is set: the handler may only write and end.
+constexpr unsigned kConnectSeconds = 5;
+char unansweredLine[256];
+std::size_t unansweredLength = 0;
+int unansweredFd = STDERR_FILENO;  // stderr may be caught in a pipe while connecting
+void DisplayDoesNotAnswer(int) {
+  signal(SIGPIPE, SIG_IGN);  // a reader of stderr that has gone costs the line, not the status
+  [[maybe_unused]] const ssize_t written = write(unansweredFd, unansweredLine, unansweredLength);
+  _exit(1);
+}
+
+// The server went away or the connection broke: one line and status 1, like a failed start,
+// instead of Xlib's lines and exit.
+int DisplayLost(Display*) {
+  static const char kLine[] = "quietglass: the connection to the display was lost\n";
+  // Whoever read stderr may have gone too: the line is lost then, not the status.
+  signal(SIGPIPE, SIG_IGN);
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(1);
+}
+
+}  // namespace
+
+// Opens the display and learns what drawing on it needs.
+bool Connect(int argc, char** argv, std::string& error) {
+  X11State& s = S();
+  posix::OpenStandardDescriptors();
+  s.commandLine = posix::JoinArguments(argc, argv);
+  const std::string name = XDisplayName(nullptr);
+  if (name.empty()) {
+    error = "no display to show on (DISPLAY is not set)";
+    s.noDisplay = true;
+    return false;
+  }
+  // Xlib prints a server's refusal on stderr itself; catch it so the reason stays on one line.
+  // The catching takes three descriptors; it is given up unless two are left beside them, for
+  // the connection and the authority file that Xlib opens while connecting.
+  int pipeFds[2];
+  bool catching = pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0;
+  const int savedStderr = catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
+  const int spare[2] = {catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1,
+                        catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1};
+  for (const int fd : spare)
+    if (fd >= 0) close(fd);
+  if (catching && (savedStderr < 0 || spare[1] < 0)) {  // Xlib's words go where they would
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    if (savedStderr >= 0) close(savedStderr);
+    catching = false;
+  }
+  if (catching) dup2(pipeFds[1], STDERR_FILENO);
+  std::snprintf(unansweredLine, sizeof unansweredLine,
+                "quietglass: display '%s' does not answer within %u seconds\n", name.c_str(),
+                kConnectSeconds);
+  unansweredLength = std::strlen(unansweredLine);
+  unansweredFd = catching ? savedStderr : STDERR_FILENO;
+  struct sigaction onAlarm {
+  }, previousAlarm{};
+  onAlarm.sa_handler = DisplayDoesNotAnswer;
+  sigaction(SIGALRM, &onAlarm, &previousAlarm);
+  // The signal mask is inherited: a parent that blocked SIGALRM would leave no deadline. It is
+  // let through for the wait, and one left pending from before is dropped first.
+  sigset_t alarmOnly, previousMask;
+  sigemptyset(&alarmOnly);
+  sigaddset(&alarmOnly, SIGALRM);
+  const timespec noWait{};
+  while (sigtimedwait(&alarmOnly, nullptr, &noWait) == SIGALRM) {
+  }
+  sigprocmask(SIG_UNBLOCK, &alarmOnly, &previousMask);
+  alarm(kConnectSeconds);
+  s.display = XOpenDisplay(nullptr);
+  alarm(0);
+  sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+  sigaction(SIGALRM, &previousAlarm, nullptr);
+  std::string told;
+  if (catching) {
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    close(pipeFds[1]);
+    char text[512];
+    const ssize_t length = read(pipeFds[0], text, sizeof text);
+    close(pipeFds[0]);
+    for (ssize_t i = 0; i < length; ++i) told += text[i] == '\n' || text[i] == '\r' ? ' ' : text[i];
+    while (!told.empty() && told.back() == ' ') told.pop_back();
+  }
+  if (s.display == nullptr) {
+    error = "cannot open display '" + name + "'" + (told.empty() ? "" : ": " + told);
+    return false;
+  }
+  XSetIOErrorHandler(DisplayLost);
+  s.screen = DefaultScreen(s.display);
+  s.root = RootWindow(s.display, s.screen);
+  if (!ChooseVisual()) {
+    error = "the display offers no TrueColor visual to draw with";
+    return false;
+  }
+  s.useShm = XShmQueryExtension(s.display);
+  s.monitors = QueryMonitors();
+  // Monitors come and go and screens change size while the saver runs.
+#ifdef QG_WITH_XRANDR
+  int errorBase, major = 0, minor = 0;
+  // The monitors' list came from RandR 1.5, which has the change events of 1.2; an older server
+  // is asked for its version.
+  if (!XRRQueryExtension(s.display, &s.randrEventBase, &errorBase) ||
+      (!s.randrMonitors &&
+       (!XRRQueryVersion(s.display, &major, &minor) || (major == 1 && minor < 2))))
+    s.randrEventBase = -1;
+#endif
+  for (int i = 0; i < ScreenCount(s.display); ++i) {
+    XSelectInput(s.display, RootWindow(s.display, i), StructureNotifyMask);
+#ifdef QG_WITH_XRANDR
+    if (s.randrEventBase >= 0)
+      XRRSelectInput(s.display, RootWindow(s.display, i),
+                     RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+#endif
+  }
+  return true;
+}
+
+}  // namespace host::x11_detail
