@@ -131,7 +131,7 @@ Claim ClaimWatcher() {
   sd_id128_t id{};
   char text[SD_ID128_STRING_MAX] = "";
   if (sd_bus_get_bus_id(G().bus, &id) >= 0) sd_id128_to_string(id, text);
-  return ClaimAbstractName("quietglass-idle-" + std::to_string(getuid()) + "-bus-" + text);
+  return ClaimName("quietglass-idle-" + std::to_string(getuid()) + "-bus-" + text);
 }
 
 // Handles everything the bus has sent.

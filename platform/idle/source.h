@@ -30,9 +30,9 @@ struct Source {
 
 extern const Source kGnomeSource, kWaylandSource, kX11Source;
 
-// Takes the abstract socket `name` for as long as the watcher runs (the kernel frees it when the
-// process ends, however it ends); Taken when another process holds it.
-Claim ClaimAbstractName(const std::string& name);
+// Takes the abstract socket `name` for as long as the watcher runs (posix::ClaimAbstractName).
+// Taken also when nothing can be told: two watchers would start two savers.
+Claim ClaimName(const std::string& name);
 
 // Ends the saver and the watcher, with one line on stderr: the session's connection is gone.
 [[noreturn]] void ConnectionLost(const std::string& what);

@@ -3,14 +3,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/signalfd.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,17 +109,8 @@ Wake WaitFor(Goal goal, double idleSeconds, double maxSeconds) {
 
 }  // namespace
 
-Claim ClaimAbstractName(const std::string& name) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-  std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  // Kept open until the process ends. Without a socket at all nothing can be told: another
-  // watcher is the safe guess, since two would start two savers.
-  return fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0 ? Claim::Mine
-                                                                                     : Claim::Taken;
+Claim ClaimName(const std::string& name) {
+  return posix::ClaimAbstractName(name) == posix::NameClaim::Mine ? Claim::Mine : Claim::Taken;
 }
 
 void ConnectionLost(const std::string& what) {

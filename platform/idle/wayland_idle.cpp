@@ -2,7 +2,6 @@
 // KDE's org_kde_kwin_idle (KWin, and wlroots compositors such as sway 1.7). Both already hold
 // back while an application inhibits idle.
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,20 +67,11 @@ void Global(void*, wl_registry* registry, std::uint32_t name, const char* interf
 void GlobalRemoved(void*, wl_registry*, std::uint32_t) {}
 const wl_registry_listener kRegistryListener = {.global = Global, .global_remove = GlobalRemoved};
 
-// Where the compositor's socket is: WAYLAND_DISPLAY relative to XDG_RUNTIME_DIR, or absolute.
-std::string SocketPath() {
-  const char* name = std::getenv("WAYLAND_DISPLAY");
-  const std::string display = name != nullptr && *name != '\0' ? name : "wayland-0";
-  if (display.front() == '/') return display;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return runtime != nullptr ? std::string(runtime) + "/" + display : std::string();
-}
-
 OpenResult Open(std::string& error) {
   WaylandIdle& s = S();
   const char* named = std::getenv("WAYLAND_DISPLAY");
   if ((named == nullptr || *named == '\0') && std::getenv("WAYLAND_SOCKET") == nullptr &&
-      access(SocketPath().c_str(), F_OK) != 0) {
+      access(posix::WaylandSocketPath().c_str(), F_OK) != 0) {
     error = "no Wayland compositor (WAYLAND_DISPLAY is not set)";
     return OpenResult::NotThisKind;
   }
@@ -107,11 +97,8 @@ OpenResult Open(std::string& error) {
 
 // One watcher per user and compositor, however WAYLAND_DISPLAY names it.
 Claim ClaimWatcher() {
-  std::string compositor = SocketPath();
-  struct stat info {};
-  if (stat(compositor.c_str(), &info) == 0)
-    compositor = std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino);
-  return ClaimAbstractName("quietglass-idle-" + std::to_string(getuid()) + "-" + compositor);
+  return ClaimName("quietglass-idle-" + std::to_string(getuid()) + "-" +
+                   posix::WaylandCompositorId());
 }
 
 // The compositor counts from the moment the object is made; TIME never changes, so one object

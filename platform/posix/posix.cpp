@@ -3,11 +3,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace posix {
@@ -49,6 +55,36 @@ short PollFor(int fd, short events, double seconds) {
 void OpenStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd)
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_RDWR);
+}
+
+std::string WaylandSocketPath() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  const std::string display = name != nullptr && *name != '\0' ? name : "wayland-0";
+  if (display.front() == '/') return display;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr ? std::string(runtime) + "/" + display : std::string();
+}
+
+std::string WaylandCompositorId() {
+  const std::string path = WaylandSocketPath();
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return path;
+  return std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino);
+}
+
+NameClaim ClaimAbstractName(const std::string& name) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
+  std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
+  // Never closed: the name is held until the process ends.
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return NameClaim::CannotTell;
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) return NameClaim::Mine;
+  const int error = errno;
+  close(fd);
+  return error == EADDRINUSE ? NameClaim::Taken : NameClaim::CannotTell;
 }
 
 }  // namespace posix

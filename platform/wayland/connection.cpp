@@ -1,14 +1,10 @@
 // The Wayland host's connection: the registry's globals, start-up, the single-copy socket, the
 // wait for the compositor's events, and the host's table of entry points.
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,35 +116,20 @@ const wl_registry_listener kRegistryListener = {
     .global_remove = [](void*, wl_registry*, std::uint32_t name) { RemoveOutput(name); },
 };
 
-// Where the compositor's socket is: WAYLAND_DISPLAY relative to XDG_RUNTIME_DIR, or absolute.
-std::string SocketPath() {
-  const char* name = std::getenv("WAYLAND_DISPLAY");
-  const std::string display = name != nullptr && *name != '\0' ? name : "wayland-0";
-  if (display.front() == '/') return display;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return runtime != nullptr ? std::string(runtime) + "/" + display : std::string();
-}
-
 // One copy per user and compositor: an abstract socket's name is free again when its process
 // ends. The name holds the compositor socket's device and inode, so that every way of naming the
 // same compositor gives the same name.
 InstanceAnswer BindInstanceSocket() {
-  WaylandState& s = S();
-  std::string compositor = SocketPath();
-  struct stat info {};
-  if (stat(compositor.c_str(), &info) == 0)
-    compositor = std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino);
-  const std::string name = "quietglass-wayland-" + std::to_string(getuid()) + "-" + compositor;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-  std::memcpy(address.sun_path + 1, name.data(), length);  // leading 0: the abstract namespace
-  s.instanceSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s.instanceSocket < 0) return InstanceAnswer::CannotTell;
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  if (bind(s.instanceSocket, reinterpret_cast<const sockaddr*>(&address), size) == 0)
-    return InstanceAnswer::Mine;
-  return errno == EADDRINUSE ? InstanceAnswer::Taken : InstanceAnswer::CannotTell;
+  switch (posix::ClaimAbstractName("quietglass-wayland-" + std::to_string(getuid()) + "-" +
+                                   posix::WaylandCompositorId())) {
+    case posix::NameClaim::Mine:
+      return InstanceAnswer::Mine;
+    case posix::NameClaim::Taken:
+      return InstanceAnswer::Taken;
+    case posix::NameClaim::CannotTell:
+      break;
+  }
+  return InstanceAnswer::CannotTell;
 }
 
 // A compositor that takes the connection and never answers would hold the start for ever; a
@@ -232,7 +213,7 @@ StartResult Start(int argc, char** argv, std::string& error) {
   // Without either variable a wayland-0 socket is only a guess: one left by a compositor that
   // is gone must not keep an X session's saver from X.
   const bool guessed = named == nullptr && !socketGiven;
-  if (guessed && access(SocketPath().c_str(), F_OK) != 0) {
+  if (guessed && access(posix::WaylandSocketPath().c_str(), F_OK) != 0) {
     error = "no Wayland compositor (WAYLAND_DISPLAY is not set)";
     return StartResult::NotThisKind;
   }

@@ -115,7 +115,6 @@ struct WaylandState {
   xkb_keymap* keymap = nullptr;   // the compositor's, which says what each key types
   xkb_state* keyState = nullptr;  // the keymap with the modifiers and layout now in effect
   unsigned long posted = 0;       // events handed to the runtime so far
-  int instanceSocket = -1;
   std::vector<rt::PixelRect> lastMonitors;
 };
 
