@@ -51,7 +51,7 @@ sigset_t WatchedSignals() {
   return set;
 }
 
-// Ends the saver, then the watcher: the saver gets SIGTERM and a moment to go, then SIGKILL.
+// Ends the saver: SIGTERM and a moment to go, then SIGKILL.
 void EndSaver() {
   WatchState& w = W();
   if (w.saver <= 0) return;
