@@ -66,12 +66,13 @@ file(RELATIVE_PATH to_program "/${hacks}" "/${CMAKE_INSTALL_BINDIR}/quietglass")
 file(CREATE_LINK "${to_program}" "${texts}/quietglass" SYMBOLIC)
 install(FILES "${texts}/quietglass" DESTINATION "${hacks}")
 install(FILES packaging/quietglass.xml DESTINATION "${CMAKE_INSTALL_DATADIR}/xscreensaver/config")
-# xscreensaver reads its entries from /usr/share/xscreensaver/config only.
-if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  install(CODE "message(NOTICE \"xscreensaver reads its display modes' entries from \"
+# xscreensaver reads its entries from /usr/share/xscreensaver/config only: said when installing
+# under another prefix (the package installs under /usr).
+install(CODE "if(NOT CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+  message(NOTICE \"xscreensaver reads its display modes' entries from \"
     \"/usr/share/xscreensaver/config only: to see Quietglass in its settings, copy \"
-    \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/xscreensaver/config/quietglass.xml there.\")")
-endif()
+    \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/xscreensaver/config/quietglass.xml there.\")
+endif()")
 # MATE's screen saver lists the entries in applications/screensavers.
 install(FILES packaging/quietglass-mate.desktop DESTINATION
   "${CMAKE_INSTALL_DATADIR}/applications/screensavers" RENAME quietglass.desktop)
