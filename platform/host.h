@@ -112,7 +112,9 @@ struct Host {
 
 // Each host defines its table with designated initializers, so every entry is checked by name:
 //   const host::Host host::kX11Host = {.name = "x11", .Start = Start, ...};
-extern const Host kHeadlessHost, kX11Host, kWaylandHost, kWin32Host;
+// kDisplayModeHost draws into a window xscreensaver names on X11 and steps aside for any other
+// command line.
+extern const Host kHeadlessHost, kDisplayModeHost, kX11Host, kWaylandHost, kWin32Host;
 // The hosts an executable was linked with, in the order they are tried; null-terminated. The
 // build writes this list for each executable (qg_link_hosts in platform/CMakeLists.txt).
 extern const Host* const kLinkedHosts[];

@@ -198,15 +198,6 @@ StartResult Start(int argc, char** argv, std::string& error) {
   WaylandState& s = S();
   posix::OpenStandardDescriptors();
   s.commandLine = posix::JoinArguments(argc, argv);
-  // xscreensaver's display modes draw into an X window it names: that is the X11 host's work.
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--root" || arg == "-root" || arg == "--window-id" || arg == "-window-id") {
-      error = "an X11 display mode (" + std::string(arg) + ") is not drawn on Wayland";
-      s = WaylandState{};
-      return StartResult::NotThisKind;
-    }
-  }
   const char* named = std::getenv("WAYLAND_DISPLAY");
   if (named != nullptr && *named == '\0') named = nullptr;
   const bool socketGiven = std::getenv("WAYLAND_SOCKET") != nullptr;

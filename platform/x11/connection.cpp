@@ -5,9 +5,11 @@
 #include <X11/extensions/Xrandr.h>
 #endif
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -224,6 +226,41 @@ bool Connect(int argc, char** argv, std::string& error) {
 #endif
   }
   return true;
+}
+
+void EndProcess(int status) {
+  _exit(status);  // the server drops our windows and grabs with the connection
+}
+
+void FlushRequests() {
+  XFlush(S().display);
+  S().unflushed = false;
+}
+
+// Hands the runtime events through `translate` until one is posted or the time is up.
+void WaitForEvents(double timeoutSeconds, bool (*translate)(XEvent&)) {
+  X11State& s = S();
+  const double deadline = timeoutSeconds < 0 ? 0 : posix::MonotonicSeconds() + timeoutSeconds;
+  for (;;) {
+    // What Xlib has read already comes first; the connection is read only when poll says there
+    // is something, so a wait between two ticks costs one poll and no empty reads.
+    bool posted = false;
+    while (XEventsQueued(s.display, QueuedAlready) > 0) {
+      XEvent xevent;
+      XNextEvent(s.display, &xevent);
+      posted = translate(xevent) || posted;
+    }
+    if (posted) return;
+    // Each flush costs the socket a write and two reads, so only when something waits.
+    if (s.unflushed) FlushRequests();
+    const double left =
+        timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - posix::MonotonicSeconds());
+    if (posix::PollFor(ConnectionNumber(s.display), POLLIN, left) != 0) {
+      XEventsQueued(s.display, QueuedAfterReading);
+      continue;
+    }
+    if (timeoutSeconds >= 0 && posix::MonotonicSeconds() >= deadline) return;
+  }
 }
 
 }  // namespace host::x11_detail

@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/posix/posix.h"
 #include "platform/x11/x11_internal.h"
 
-namespace host::x11_detail {
+namespace host {
+namespace {
 
-// ---- Drawing into another program's window: xscreensaver's display modes ----------------------
-//
+using namespace x11_detail;
+
 // xscreensaver runs `quietglass --root` with XSCREENSAVER_WINDOW naming a window of one monitor's
 // size, one process per monitor; its settings run `--root --window-id ID` into a small preview.
 // The window and the input stay xscreensaver's: no window of our own, no grab, no pointer warp
@@ -66,18 +68,6 @@ struct HackTarget {
 HackTarget& Hack() {
   static HackTarget target;
   return target;
-}
-
-bool InHackMode() {
-  return Hack().window != 0;
-}
-
-bool HackScaled() {
-  return Hack().scaled;
-}
-
-rt::PixelRect HackScreen() {
-  return Hack().screen;
 }
 
 std::string HexId(unsigned long id) {
@@ -290,7 +280,7 @@ NativeWindow AdoptHackWindow() {
 }
 
 // The events of a display mode's window; false for those the runtime does not hear of.
-bool TranslateHack(const XEvent& xevent) {
+bool TranslateHack(XEvent& xevent) {
   HackTarget& h = Hack();
   if (xevent.xany.window != h.window) return false;
   Event out;
@@ -357,4 +347,68 @@ void FillScaled(Window window, const rt::PixelRect& area, rt::Pixel colour) {
                  static_cast<unsigned>(shown.height));
 }
 
-}  // namespace host::x11_detail
+// ---- The display mode's entry points ---------------------------------------------------------
+
+StartResult Start(int argc, char** argv, std::string& error) {
+  Window requested = 0;
+  if (!HackWindowRequested(argc, argv, requested, error)) return StartResult::Failed;
+  if (requested == 0) {
+    error = "no display mode asked for (--root or --window-id)";
+    return StartResult::NotThisKind;
+  }
+  if (!Connect(argc, argv, error) || !AdoptHackTarget(requested, error)) return StartResult::Failed;
+  return StartResult::Started;
+}
+
+std::string CommandLineText() {
+  return "/S";  // a display mode is the saver
+}
+
+std::vector<rt::PixelRect> Monitors() {
+  return {Hack().screen};
+}
+
+void MoveCursor(int, int) {
+  // The pointer is xscreensaver's, and a move would wake it.
+}
+
+NativeWindow CreateWindow(const WindowSettings& settings) {
+  if (settings.kind == WindowKind::FullScreen) return AdoptHackWindow();
+  return CreateX11Window(settings);
+}
+
+void Present(NativeWindow window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  if (Hack().scaled) return PresentScaled(window, area, pixels, stride);
+  PutPixels(window, area, pixels, stride);
+}
+
+void Fill(NativeWindow window, const rt::PixelRect& area, rt::Pixel colour) {
+  if (Hack().scaled) return FillScaled(window, area, colour);
+  FillArea(window, area, colour);
+}
+
+void Wait(double timeoutSeconds) {
+  WaitForEvents(timeoutSeconds, TranslateHack);
+}
+
+}  // namespace
+}  // namespace host
+
+// Named as the X11 host is: QUIETGLASS_HOST=x11 picks X11, and its display modes with it.
+const host::Host host::kDisplayModeHost = {
+    .name = "x11",
+    .Start = Start,
+    .CommandLineText = CommandLineText,
+    .ClaimInstance = ClaimHackWindow,
+    .EndProcess = host::x11_detail::EndProcess,
+    .Monitors = Monitors,
+    .MonotonicSeconds = posix::MonotonicSeconds,
+    .ClockSeconds = posix::LocalSecondsSinceMidnight,
+    .MoveCursor = MoveCursor,
+    .FrameFor = host::x11_detail::DialogFrame,
+    .CreateWindow = CreateWindow,
+    .Present = Present,
+    .Fill = Fill,
+    .Flush = host::x11_detail::FlushRequests,
+    .Wait = Wait,
+};

@@ -107,7 +107,6 @@ void RestoreIfIconic(Window window) {
 
 // Hands the runtime what an X event means to it; false for events it does not hear of.
 bool Translate(XEvent& xevent) {
-  if (InHackMode()) return TranslateHack(xevent);
   X11State& s = S();
   if (IsScreenChange(xevent)) return FollowScreenChange();
   Event out;

@@ -240,4 +240,20 @@ void PresentPlain(Window window, const rt::PixelRect& area, const rt::Pixel* pix
   XDestroyImage(image);
 }
 
+// Pixels through the shared segment where the server reaches it, else in the request.
+void PutPixels(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
+  X11State& s = S();
+  s.unflushed = true;
+  if (s.useShm && PresentShm(window, area, pixels, stride)) return;
+  PresentPlain(window, area, pixels, stride);
+}
+
+void FillArea(Window window, const rt::PixelRect& area, rt::Pixel colour) {
+  X11State& s = S();
+  s.unflushed = true;
+  XSetForeground(s.display, s.gc, PixelValue(colour));
+  XFillRectangle(s.display, window, s.gc, area.x, area.y, static_cast<unsigned>(area.width),
+                 static_cast<unsigned>(area.height));
+}
+
 }  // namespace host::x11_detail

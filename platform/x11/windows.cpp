@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/posix/posix.h"
 #include "platform/x11/x11_internal.h"
@@ -194,6 +195,58 @@ bool TakeGrabs(Window window) {
                              None, None, CurrentTime) == GrabSuccess;
   }
   return keyboard && pointer;
+}
+
+// The frame the window manager gives a dialog; a full-screen window has none.
+FrameExtents DialogFrame(const WindowSettings& settings) {
+  X11State& s = S();
+  if (settings.kind == WindowKind::FullScreen) return {};
+  // Every dialog has the same decorations, so the window manager is asked once.
+  if (!s.frameKnown) {
+    s.dialogFrame = AskFrameExtents(settings);
+    s.frameKnown = true;
+  }
+  return s.dialogFrame;
+}
+
+// A dialog, or the saver's full-screen window with its grabs and the bands on other screens.
+NativeWindow CreateX11Window(const WindowSettings& settings) {
+  X11State& s = S();
+  const bool fullScreen = settings.kind == WindowKind::FullScreen;
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = PixelValue(settings.background);
+  attributes.border_pixel = 0;  // needed, with the colormap, when the visual is not the root's
+  attributes.colormap = s.colormap;
+  attributes.override_redirect = fullScreen ? True : False;
+  attributes.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |
+                          PointerMotionMask | StructureNotifyMask |
+                          (fullScreen ? VisibilityChangeMask : PropertyChangeMask);
+  const Window xid = XCreateWindow(
+      s.display, s.root, settings.outer.x, settings.outer.y, std::max(1, settings.client.width),
+      std::max(1, settings.client.height), 0, s.depth, InputOutput, s.visual,
+      CWBackPixel | CWBorderPixel | CWColormap | CWOverrideRedirect | CWEventMask, &attributes);
+  if (xid == 0) return 0;
+  XClassHint classHint{const_cast<char*>("quietglass"), const_cast<char*>("Quietglass")};
+  XSetClassHint(s.display, xid, &classHint);
+  // Nothing lists an override-redirect window, so only a dialog's icon is ever seen; the
+  // saver skips the atom's round trip and the 4 KB property.
+  if (!fullScreen) {
+    SetDialogHints(xid, settings);
+    SetIcon(xid, settings.icon);
+  }
+  if (s.gc == nullptr) s.gc = XCreateGC(s.display, xid, 0, nullptr);
+  if (fullScreen) {
+    // A screen hidden while the keyboard or the pointer goes elsewhere could not be ended.
+    if (!TakeGrabs(s.root)) {
+      std::fprintf(stderr, "quietglass: another program holds the keyboard or the pointer\n");
+      EndProcess(1);
+    }
+    s.fullScreens.push_back(xid);
+    if (s.bands.empty()) CoverOtherScreens(settings.background);
+  }
+  XMapRaised(s.display, xid);
+  XFlush(s.display);
+  return xid;
 }
 
 }  // namespace host::x11_detail

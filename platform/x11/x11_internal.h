@@ -59,6 +59,9 @@ bool EndTrap();
 bool EndTrapAfterReply();
 bool Connect(int argc, char** argv, std::string& error);
 InstanceAnswer ClaimSelection(const std::string& name);
+void EndProcess(int status);
+void FlushRequests();
+void WaitForEvents(double timeoutSeconds, bool (*translate)(XEvent&));
 
 // monitors.cpp
 std::vector<rt::PixelRect> QueryMonitors();
@@ -72,6 +75,8 @@ void SetIcon(Window window, const rt::Picture* icon);
 FrameExtents AskFrameExtents(const WindowSettings& settings);
 void CoverOtherScreens(rt::Pixel colour);
 bool TakeGrabs(Window window);
+FrameExtents DialogFrame(const WindowSettings& settings);
+NativeWindow CreateX11Window(const WindowSettings& settings);
 
 // input.cpp
 bool Translate(XEvent& xevent);
@@ -80,17 +85,7 @@ bool Translate(XEvent& xevent);
 unsigned long PixelValue(rt::Pixel colour);
 bool PresentShm(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride);
 void PresentPlain(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride);
-
-// display_mode.cpp
-bool InHackMode();
-bool HackScaled();
-rt::PixelRect HackScreen();
-bool HackWindowRequested(int argc, char** argv, Window& window, std::string& error);
-bool AdoptHackTarget(Window requested, std::string& error);
-InstanceAnswer ClaimHackWindow();
-NativeWindow AdoptHackWindow();
-bool TranslateHack(const XEvent& xevent);
-void PresentScaled(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride);
-void FillScaled(Window window, const rt::PixelRect& area, rt::Pixel colour);
+void PutPixels(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride);
+void FillArea(Window window, const rt::PixelRect& area, rt::Pixel colour);
 
 }  // namespace host::x11_detail
