@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -92,8 +93,21 @@ int OwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
   return 0;
 }
 
+// The session bus may be shared by every session of the user (systemd's user bus): a GNOME
+// session elsewhere says nothing of this one.
+bool InGnome() {
+  const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
+  if (desktops == nullptr) return false;
+  const std::string list = std::string(":") + desktops + ":";
+  return list.find(":GNOME:") != std::string::npos;
+}
+
 OpenResult Open(std::string& error) {
   GnomeIdle& g = G();
+  if (!InGnome()) {
+    error = "not a GNOME session (XDG_CURRENT_DESKTOP)";
+    return OpenResult::NotThisKind;
+  }
   if (sd_bus_open_user(&g.bus) < 0) {
     error = "no session bus";
     g.bus = nullptr;

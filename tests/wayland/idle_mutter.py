@@ -90,7 +90,8 @@ class MutterIdle(unittest.TestCase):
         self.addCleanup(self.stop_everything)
         bus_file = os.path.join(self.runtime, "bus")
         self.environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-                            "HOME": self.runtime, "XDG_RUNTIME_DIR": self.runtime}
+                            "HOME": self.runtime, "XDG_RUNTIME_DIR": self.runtime,
+                            "XDG_CURRENT_DESKTOP": "GNOME"}
         self.mutter = self.start(
             ["dbus-run-session", "--", "sh", "-c",
              f'echo "$DBUS_SESSION_BUS_ADDRESS" >{bus_file}.new && mv {bus_file}.new {bus_file}'
