@@ -461,6 +461,11 @@ std::string WriteAuthorityFile(const std::string& path) {
 // With only three descriptors free, the catching of Xlib's words once took them all, and the
 // display could not be opened.
 TEST_F(X11EndToEnd, WithFewDescriptorsLeftItStillStarts) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers' runtime takes descriptors of its own (a pipe to test whether memory can be
+  // read), so at this limit it reports faults that are not there.
+  GTEST_SKIP() << "needs descriptors the sanitizers' runtime takes";
+#endif
   ASSERT_NO_FATAL_FAILURE(StartServer());
   ASSERT_NO_FATAL_FAILURE(LaunchSaver({"sh", "-c", "ulimit -n 6; exec \"$0\" \"$@\""}));
 }
