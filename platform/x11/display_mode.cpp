@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/posix/posix.h"
 #include "platform/x11/x11_internal.h"
@@ -91,23 +92,47 @@ bool ParseWindowId(const std::string& text, Window& id) {
   return true;
 }
 
+// xscreensaver passes its hacks a few standard options; they mean nothing to this program, so a
+// display mode takes them and draws as usual instead of ending, which the daemon would answer by
+// starting it again at once. The one that names a visual takes it as the next argument.
+bool IsIgnoredHackOption(std::string_view name, bool& takesArgument) {
+  takesArgument = name == "visual";
+  return takesArgument || name == "fps" || name == "install" || name == "mono" ||
+         name == "window" || name == "pair";
+}
+
 // The window a display mode's command line names: `--window-id ID`, or `--root` with
 // XSCREENSAVER_WINDOW; `window` stays 0 for any other command line, whose switches the program
 // reads as usual. False, with the reason, for a display mode's command line that names no window.
+// Each switch may have one dash or two, and an error quotes it as typed.
 bool HackWindowRequested(int argc, char** argv, Window& window, std::string& error) {
   window = 0;
-  bool root = false;
+  const char* root = nullptr;  // as typed
   const char* id = nullptr;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--root" || arg == "-root") {
-      root = true;
-    } else if (arg == "--window-id" || arg == "-window-id") {
+    const std::string_view arg = argv[i];
+    std::string_view name = arg;
+    if (name.starts_with("--")) {
+      name.remove_prefix(2);
+    } else if (name.starts_with("-")) {
+      name.remove_prefix(1);
+    } else {
+      return true;
+    }
+    bool takesArgument = false;
+    if (name == "root") {
+      root = argv[i];
+    } else if (name == "window-id") {
       if (i + 1 == argc) {
-        error = arg + " needs a window id";
+        error = std::string(arg) + " needs a window id";
         return false;
       }
       id = argv[++i];
+    } else if (IsIgnoredHackOption(name, takesArgument)) {
+      if (takesArgument && ++i == argc) {
+        error = std::string(arg) + " needs a value";
+        return false;
+      }
     } else {
       return true;
     }
@@ -117,15 +142,15 @@ bool HackWindowRequested(int argc, char** argv, Window& window, std::string& err
     error = std::string("'") + id + "' is no window id (0x... or decimal)";
     return false;
   }
-  if (!root) return true;
+  if (root == nullptr) return true;
   // xscreensaver always names its window. Without one, --root gets no root window either: on
   // today's desktops it lies under the desktop's own windows, and a saver there would run unseen
   // with no input to end it.
   const char* named = std::getenv("XSCREENSAVER_WINDOW");
   if (named == nullptr || *named == '\0') {
-    error =
-        "--root draws into xscreensaver's window and XSCREENSAVER_WINDOW names none "
-        "(/s runs the saver on its own)";
+    error = std::string(root) +
+            " draws into xscreensaver's window and XSCREENSAVER_WINDOW names none "
+            "(/s runs the saver on its own)";
     return false;
   }
   if (ParseWindowId(named, window)) return true;

@@ -84,6 +84,24 @@ TEST_F(X11DisplayMode, DrawsTheSaverIntoXscreensaversWindowAndLeavesTheInputAlon
   ExpectEndedBySigterm(saver);
 }
 
+// xscreensaver's standard hack options, with one dash or two and in any order, must not end it:
+// the daemon would start it again at once, over and over, on a black screen.
+TEST_F(X11DisplayMode, TakesXscreensaversStandardOptionsAndDrawsAsUsual) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(800, 600));
+  const Window target = MakeTargetWindow(server.display, {0, 0, 800, 600});
+  ASSERT_NO_FATAL_FAILURE(LaunchMode(
+      saver,
+      {"-fps", "-root", "--visual", "default", "-install", "-mono", "--window", "-pair", "--fps"},
+      Hex(target)));
+  std::string first;
+  EXPECT_EQ(WaitForPicture(target, HeadlessSaver(800, 600), saver, first), 0)
+      << "first: " << first << "; " << (saver.Running() ? "" : saver.Stderr());
+  ASSERT_TRUE(saver.Running()) << saver.Stderr();
+  ASSERT_EQ(kill(saver.pid, SIGTERM), 0);
+  ASSERT_TRUE(saver.WaitExit(10)) << "SIGTERM did not end it";
+  ExpectEndedBySigterm(saver);
+}
+
 // A preview shows the 1920 x 1080 screen fitted into its window, each window pixel showing the
 // screen pixel nearest its centre; the pixels beside the picture repeat the screen's edge.
 constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
@@ -221,6 +239,8 @@ TEST_F(X11DisplayMode, ACommandLineThatNamesNoWindowSaysWhyOnOneLine) {
     const char* mentions;
   } cases[] = {
       {{"--root"}, "", "XSCREENSAVER_WINDOW"},
+      {{"-root", "-fps"}, "", "quietglass: -root draws"},  // the switch as typed
+      {{"-root", "--visual"}, "", "--visual needs a value"},
       {{"--root"}, "0x7ffff0", "no window 0x7ffff0"},
       {{"--window-id"}, "", "needs a window id"},
       {{"--root", "--window-id", "0xZZ"}, "", "no window id"},
