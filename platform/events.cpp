@@ -234,9 +234,13 @@ void PostEvent(const host::Event& event) {
   state.queue.push_back(event);
 }
 
-void DoEvents() {
+namespace {
+
+// Dispatches the queue, fires due timers and paints; `look` first asks the window system for
+// what it has now, which the loop skips straight after a wait that has just done so.
+void DispatchPending(bool look) {
   RuntimeState& state = State();
-  Host().Wait(0);  // whatever the window system has now
+  if (look) Host().Wait(0);
   // Only what is pending now: a flood that keeps coming can't hold the caller here for ever.
   for (std::size_t pending = state.queue.size(); pending > 0 && !state.queue.empty(); --pending) {
     const host::Event event = state.queue.front();
@@ -247,11 +251,19 @@ void DoEvents() {
   PaintDirtyForms();
 }
 
+}  // namespace
+
+void DoEvents() {
+  DispatchPending(true);
+}
+
 void RunUntil(const std::function<bool()>& done, double maxSeconds) {
   const std::int64_t deadline =
       maxSeconds < 0 ? INT64_MAX : NowMicros() + static_cast<std::int64_t>(maxSeconds * 1e6);
+  bool waited = false;
   for (;;) {
-    DoEvents();
+    DispatchPending(!waited);
+    waited = false;
     if (done()) return;
     const std::int64_t now = NowMicros();
     if (now >= deadline) return;
@@ -262,6 +274,7 @@ void RunUntil(const std::function<bool()>& done, double maxSeconds) {
     const std::int64_t wake = std::min(deadline, NextTimerDue());
     if (wake <= now) continue;
     Host().Wait(wake == INT64_MAX ? -1 : std::max(static_cast<double>(wake - now) / 1e6, 0.001));
+    waited = true;
   }
 }
 

@@ -4,6 +4,9 @@
 #ifdef QG_WITH_XRANDR
 #include <X11/extensions/Xrandr.h>
 #endif
+#ifdef QG_WITH_XCB
+#include <X11/Xlib-xcb.h>
+#endif
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,11 +14,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "platform/posix/posix.h"
 #include "platform/x11/x11_internal.h"
+
+#ifdef QG_WITH_XCB
+// XESetWireToEvent: Xlib's own conversion of an event read by xcb. Last, for its min and max.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+#endif
 
 namespace host::x11_detail {
 
@@ -232,9 +243,42 @@ void EndProcess(int status) {
   _exit(status);  // the server drops our windows and grabs with the connection
 }
 
+#ifdef QG_WITH_XCB
+// xcb reads while it writes whenever the server has sent something, and keeps the events it
+// read in its own queue, where neither Xlib nor the wait's poll would see them: they go to
+// Xlib's queue, converted as Xlib converts its own. An error there can only be of a put to a
+// window that has gone, whose end comes as an event of its own.
+void HandEventsToXlib(xcb_connection_t* connection) {
+  X11State& s = S();
+  while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection)) {
+    const int type = event->response_type & 0x7F;
+    if (type >= 2 && type < 128) {
+      auto* convert = XESetWireToEvent(s.display, type, nullptr);
+      XESetWireToEvent(s.display, type, convert);
+      XEvent xevent{};
+      if (convert != nullptr && convert(s.display, &xevent, reinterpret_cast<xEvent*>(event)))
+        XPutBackEvent(s.display, &xevent);
+    }
+    std::free(event);
+  }
+}
+#endif
+
+// Xlib's flush also reads the connection for events, mostly an empty read or two; xcb's only
+// writes, and hands over what it happened to read. A tick's pixels and fills go through xcb,
+// so Xlib's flush is needed only when Xlib itself holds requests (it sends xcb's with them).
 void FlushRequests() {
-  XFlush(S().display);
-  S().unflushed = false;
+  X11State& s = S();
+#ifdef QG_WITH_XCB
+  if (s.xcbUnflushed && !s.unflushed) {
+    xcb_connection_t* connection = XGetXCBConnection(s.display);
+    xcb_flush(connection);
+    HandEventsToXlib(connection);
+  }
+#endif
+  if (s.unflushed) XFlush(s.display);
+  s.unflushed = false;
+  s.xcbUnflushed = false;
 }
 
 // Hands the runtime events through `translate` until one is posted or the time is up.
@@ -244,6 +288,14 @@ void WaitForEvents(double timeoutSeconds, bool (*translate)(XEvent&)) {
   for (;;) {
     // What Xlib has read already comes first; the connection is read only when poll says there
     // is something, so a wait between two ticks costs one poll and no empty reads.
+    // A reply Xlib or xcb waited for (XSync, a property read) may have brought events that xcb
+    // keeps in its own queue, where neither Xlib's count nor poll sees them: Xlib takes them over
+    // once something was read since the last look.
+    if (s.xcbRead || LastKnownRequestProcessed(s.display) != s.lastReadLookedAt) {
+      XEventsQueued(s.display, QueuedAfterReading);
+      s.lastReadLookedAt = LastKnownRequestProcessed(s.display);
+      s.xcbRead = false;
+    }
     bool posted = false;
     while (XEventsQueued(s.display, QueuedAlready) > 0) {
       XEvent xevent;
@@ -251,12 +303,13 @@ void WaitForEvents(double timeoutSeconds, bool (*translate)(XEvent&)) {
       posted = translate(xevent) || posted;
     }
     if (posted) return;
-    // Each flush costs the socket a write and two reads, so only when something waits.
-    if (s.unflushed) FlushRequests();
+    // Only when something waits.
+    if (s.unflushed || s.xcbUnflushed) FlushRequests();
     const double left =
         timeoutSeconds < 0 ? -1 : std::max(0.0, deadline - posix::MonotonicSeconds());
     if (posix::PollFor(ConnectionNumber(s.display), POLLIN, left) != 0) {
       XEventsQueued(s.display, QueuedAfterReading);
+      s.lastReadLookedAt = LastKnownRequestProcessed(s.display);
       continue;
     }
     if (timeoutSeconds >= 0 && posix::MonotonicSeconds() >= deadline) return;

@@ -344,7 +344,6 @@ bool TranslateHack(XEvent& xevent) {
 
 // A preview's pixels: each window pixel takes the one screen pixel it shows.
 void PresentScaled(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
-  X11State& s = S();
   HackTarget& h = Hack();
   const rt::PixelRect shown = ShownInWindow(area);
   if (shown.empty()) return;  // a scaled-down area may fall between two window pixels
@@ -357,19 +356,13 @@ void PresentScaled(Window window, const rt::PixelRect& area, const rt::Pixel* pi
         pixels + static_cast<std::ptrdiff_t>(h.y.SourceOf(shown.y + j) - area.y) * stride;
     for (int i = 0; i < shown.width; ++i) *out++ = row[h.columns[i]];
   }
-  s.unflushed = true;
-  if (s.useShm && PresentShm(window, shown, h.scaledPixels.data(), shown.width)) return;
-  PresentPlain(window, shown, h.scaledPixels.data(), shown.width);
+  PutPixels(window, shown, h.scaledPixels.data(), shown.width);
 }
 
 void FillScaled(Window window, const rt::PixelRect& area, rt::Pixel colour) {
-  X11State& s = S();
   const rt::PixelRect shown = ShownInWindow(area);
   if (shown.empty()) return;  // a scaled-down area may fall between two window pixels
-  s.unflushed = true;
-  XSetForeground(s.display, s.gc, PixelValue(colour));
-  XFillRectangle(s.display, window, s.gc, shown.x, shown.y, static_cast<unsigned>(shown.width),
-                 static_cast<unsigned>(shown.height));
+  FillArea(window, shown, colour);
 }
 
 // ---- The display mode's entry points ---------------------------------------------------------

@@ -1,6 +1,6 @@
 // The X11 host's pixels: converted to the visual's layout and put through a shared-memory
 // segment (a descriptor, else System V) where the server reaches it, else in the request itself.
-#ifdef QG_WITH_SHM_FD
+#ifdef QG_WITH_XCB
 #include <X11/Xlib-xcb.h>
 #include <xcb/shm.h>
 #endif
@@ -137,6 +137,7 @@ bool AttachSegmentByFd(std::size_t bytes) {
   // xcb closes the descriptor once it is sent; the error, if any, comes to the cookie.
   xcb_generic_error_t* error =
       xcb_request_check(connection, xcb_shm_attach_fd_checked(connection, segment, fd, 1));
+  s.xcbRead = true;  // waiting for the answer may have read events too
   if (error != nullptr) {
     std::free(error);
     munmap(address, bytes);
@@ -214,8 +215,21 @@ bool PresentShm(Window window, const rt::PixelRect& area, const rt::Pixel* pixel
     }
     image->data = s.shm.shmaddr + s.shmUsed;
     Convert(image, pixels, stride);
+#ifdef QG_WITH_XCB
+    // Through xcb, so that the tick's flush is xcb's, which only writes.
+    xcb_shm_put_image(
+        XGetXCBConnection(s.display), window, XGContextFromGC(s.gc),
+        static_cast<std::uint16_t>(area.width), static_cast<std::uint16_t>(area.height), 0, 0,
+        static_cast<std::uint16_t>(area.width), static_cast<std::uint16_t>(area.height),
+        static_cast<std::int16_t>(area.x), static_cast<std::int16_t>(area.y),
+        static_cast<std::uint8_t>(s.depth), XCB_IMAGE_FORMAT_Z_PIXMAP, 0, s.shm.shmseg,
+        static_cast<std::uint32_t>(s.shmUsed));
+    s.xcbUnflushed = true;
+#else
     XShmPutImage(s.display, window, s.gc, image, 0, 0, area.x, area.y,
                  static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
+    s.unflushed = true;
+#endif
     s.shmUsed += (bytes + 63) / 64 * 64;
   }
   image->data = nullptr;
@@ -236,6 +250,7 @@ void PresentPlain(Window window, const rt::PixelRect& area, const rt::Pixel* pix
   Convert(image, pixels, stride);
   XPutImage(s.display, window, s.gc, image, 0, 0, area.x, area.y, static_cast<unsigned>(area.width),
             static_cast<unsigned>(area.height));
+  s.unflushed = true;
   image->data = nullptr;
   XDestroyImage(image);
 }
@@ -243,17 +258,33 @@ void PresentPlain(Window window, const rt::PixelRect& area, const rt::Pixel* pix
 // Pixels through the shared segment where the server reaches it, else in the request.
 void PutPixels(Window window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride) {
   X11State& s = S();
-  s.unflushed = true;
   if (s.useShm && PresentShm(window, area, pixels, stride)) return;
   PresentPlain(window, area, pixels, stride);
 }
 
 void FillArea(Window window, const rt::PixelRect& area, rt::Pixel colour) {
   X11State& s = S();
+#ifdef QG_WITH_XCB
+  // A graphics context of xcb's own: Xlib's keeps its foreground in a cache xcb cannot see.
+  xcb_connection_t* connection = XGetXCBConnection(s.display);
+  const std::uint32_t foreground = static_cast<std::uint32_t>(PixelValue(colour));
+  if (s.fillGc == 0) {
+    s.fillGc = xcb_generate_id(connection);
+    xcb_create_gc(connection, s.fillGc, window, XCB_GC_FOREGROUND, &foreground);
+  } else {
+    xcb_change_gc(connection, s.fillGc, XCB_GC_FOREGROUND, &foreground);
+  }
+  const xcb_rectangle_t rectangle{
+      static_cast<std::int16_t>(area.x), static_cast<std::int16_t>(area.y),
+      static_cast<std::uint16_t>(area.width), static_cast<std::uint16_t>(area.height)};
+  xcb_poly_fill_rectangle(connection, window, s.fillGc, 1, &rectangle);
+  s.xcbUnflushed = true;
+#else
   s.unflushed = true;
   XSetForeground(s.display, s.gc, PixelValue(colour));
   XFillRectangle(s.display, window, s.gc, area.x, area.y, static_cast<unsigned>(area.width),
                  static_cast<unsigned>(area.height));
+#endif
 }
 
 }  // namespace host::x11_detail

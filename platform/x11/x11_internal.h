@@ -40,8 +40,12 @@ struct X11State {
   bool shmByFd = false;     // it does, and the segment is a mapping of ours, not System V's
   XShmSegmentInfo shm{};
   std::size_t shmSize = 0;
-  bool unflushed = false;   // requests wait in Xlib's buffer
-  std::size_t shmUsed = 0;  // bytes from the segment's start the server may still read
+  bool unflushed = false;              // requests wait in Xlib's buffer
+  bool xcbUnflushed = false;           // requests wait in xcb's (pixels and fills)
+  unsigned fillGc = 0;                 // xcb's graphics context for fills, once one was drawn
+  unsigned long lastReadLookedAt = 0;  // the request Xlib had last heard of at the last look
+  bool xcbRead = false;                // xcb waited for an answer of its own since then
+  std::size_t shmUsed = 0;             // bytes from the segment's start the server may still read
   int trappedError = 0;
   unsigned long trapFrom = 0;  // the first request a trap covers
   int (*previousErrorHandler)(Display*, XErrorEvent*) = nullptr;
