@@ -1,7 +1,7 @@
-// The X11 host's shared state and the routines its files call in one another: connection.cpp
-// (connecting, errors, the single-copy selection), monitors.cpp (monitors and screen changes),
-// windows.cpp (windows and the window manager), input.cpp (X events to the runtime's),
-// pixels.cpp (shared memory and plain puts) and display_mode.cpp (xscreensaver's windows).
+// What the two X11 hosts share: the state and the routines of connection.cpp (connecting,
+// errors, the single-copy selection, the event wait), monitors.cpp (monitors and screen changes),
+// windows.cpp (windows and the window manager), input.cpp (X events to the runtime's) and
+// pixels.cpp (shared memory and plain puts). host.cpp and display_mode.cpp hold the two tables.
 #pragma once
 
 #include <X11/Xlib.h>
