@@ -6,7 +6,7 @@ find_package(X11 REQUIRED COMPONENTS Xss)
 set(idle_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(qg_idle STATIC ${idle_dir}/watch.cpp ${idle_dir}/x11_idle.cpp)
 target_include_directories(qg_idle PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(qg_idle PUBLIC qg_posix X11::X11 X11::Xss)
+target_link_libraries(qg_idle PUBLIC qg_posix qg_x11 X11::X11 X11::Xss)
 
 find_package(PkgConfig QUIET)
 if(PKG_CONFIG_FOUND)

@@ -13,6 +13,7 @@
 
 #include "platform/idle/source.h"
 #include "platform/posix/posix.h"
+#include "platform/x11/display.h"
 
 namespace idle {
 namespace {
@@ -47,11 +48,10 @@ OpenResult Open(std::string& error) {
     error = "no X display (DISPLAY is not set)";
     return OpenResult::NotThisKind;
   }
-  x.display = XOpenDisplay(nullptr);
-  if (x.display == nullptr) {
-    error = std::string("cannot open the display '") + name + "'";
-    return OpenResult::Failed;
-  }
+  // A display that never answers must not hold the session's watcher for ever.
+  constexpr unsigned kConnectSeconds = 5;
+  x.display = x11::OpenDisplay(name, kConnectSeconds, error);
+  if (x.display == nullptr) return OpenResult::Failed;
   int eventBase = 0, errorBase = 0;
   if (!XScreenSaverQueryExtension(x.display, &eventBase, &errorBase) ||
       (x.info = XScreenSaverAllocInfo()) == nullptr) {
@@ -65,20 +65,13 @@ OpenResult Open(std::string& error) {
   return OpenResult::Opened;
 }
 
-// A selection belongs to the whole server however the display is spelled, and the server lets
-// go of it with its owner's connection, after a crash too.
+// One watcher per X server and user, whichever way the display is spelled.
 Claim ClaimWatcher() {
   X11Idle& x = X();
-  const std::string name = "_QUIETGLASS_IDLE_" + std::to_string(getuid());
-  const Atom selection = XInternAtom(x.display, name.c_str(), False);
-  const Window root = DefaultRootWindow(x.display);
-  // Held from the look to the taking, so that two watchers starting at once cannot both win.
-  XGrabServer(x.display);
-  const bool taken = XGetSelectionOwner(x.display, selection) != None;
-  if (!taken) XSetSelectionOwner(x.display, selection, root, CurrentTime);
-  XUngrabServer(x.display);
-  XSync(x.display, False);
-  return taken ? Claim::Taken : Claim::Mine;
+  const x11::SelectionClaim answer = x11::ClaimSelection(
+      x.display, DefaultRootWindow(x.display), "_QUIETGLASS_IDLE_" + std::to_string(getuid()));
+  // A watcher that cannot tell leaves the session to the one that may be there.
+  return answer == x11::SelectionClaim::Mine ? Claim::Mine : Claim::Taken;
 }
 
 // Reads what the server sent (nothing is asked for, but a lost connection shows here).

@@ -19,6 +19,7 @@
 #include <ctime>
 
 #include "platform/posix/posix.h"
+#include "platform/x11/display.h"
 #include "platform/x11/x11_internal.h"
 
 #ifdef QG_WITH_XCB
@@ -30,6 +31,9 @@
 
 namespace host::x11_detail {
 
+// How long a display that took the connection may keep the start waiting for its answer.
+constexpr unsigned kConnectSeconds = 5;
+
 X11State& S() {
   static X11State state;
   return state;
@@ -39,11 +43,8 @@ Atom Intern(const char* name) {
   return XInternAtom(S().display, name, False);
 }
 
-// Some calls may fail on the server (a missing SHM segment, a window that is gone); those run
-// between BeginTrap and EndTrap instead of ending the process in Xlib's default handler. An
-// error of a request sent before the trap still goes to that handler: the serial tells them
-
 namespace {
+
 // Some calls may fail on the server (a missing SHM segment, a window that is gone); those run
 // between BeginTrap and EndTrap instead of ending the process in Xlib's default handler. An
 // error of a request sent before the trap still goes to that handler: the serial tells them
@@ -76,22 +77,17 @@ bool EndTrapAfterReply() {
   return s.trappedError == 0;
 }
 
-// One copy per user and X server: a selection belongs to the whole server, however the display
-// is spelled and whichever of its screens is named, and the server lets go of it when its
-// owner's connection closes, after a crash too. The root window owns it, so that the check
-// makes no window of its own.
+// One copy per user and X server. The root window owns the selection, so that the check makes
+// no window of its own.
 InstanceAnswer ClaimSelection(const std::string& name) {
-  X11State& s = S();
-  const Atom selection = Intern(name.c_str());
-  if (selection == None) return InstanceAnswer::CannotTell;
-  // The server is held from the look to the taking, so two copies starting at once cannot both
-  // find the selection free; nothing else can take it in between.
-  XGrabServer(s.display);
-  const bool another = XGetSelectionOwner(s.display, selection) != None;
-  if (!another) XSetSelectionOwner(s.display, selection, s.root, CurrentTime);
-  XUngrabServer(s.display);
-  XFlush(s.display);
-  return another ? InstanceAnswer::Taken : InstanceAnswer::Mine;
+  switch (x11::ClaimSelection(S().display, S().root, name)) {
+    case x11::SelectionClaim::Mine:
+      return InstanceAnswer::Mine;
+    case x11::SelectionClaim::Taken:
+      return InstanceAnswer::Taken;
+    default:
+      return InstanceAnswer::CannotTell;
+  }
 }
 
 namespace {
@@ -119,18 +115,6 @@ bool ChooseVisual() {
   return false;
 }
 
-// A display that takes the connection and never answers would hold the start for ever. The
-// line is made before the alarm is set: the handler may only write and end.
-constexpr unsigned kConnectSeconds = 5;
-char unansweredLine[256];
-std::size_t unansweredLength = 0;
-int unansweredFd = STDERR_FILENO;  // stderr may be caught in a pipe while connecting
-void DisplayDoesNotAnswer(int) {
-  signal(SIGPIPE, SIG_IGN);  // a reader of stderr that has gone costs the line, not the status
-  [[maybe_unused]] const ssize_t written = write(unansweredFd, unansweredLine, unansweredLength);
-  _exit(1);
-}
-
 // The server went away or the connection broke: one line and status 1, like a failed start,
 // instead of Xlib's lines and exit.
 int DisplayLost(Display*) {
@@ -154,61 +138,8 @@ bool Connect(int argc, char** argv, std::string& error) {
     s.noDisplay = true;
     return false;
   }
-  // Xlib prints a server's refusal on stderr itself; catch it so the reason stays on one line.
-  // The catching takes three descriptors; it is given up unless two are left beside them, for
-  // the connection and the authority file that Xlib opens while connecting.
-  int pipeFds[2];
-  bool catching = pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0;
-  const int savedStderr = catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
-  const int spare[2] = {catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1,
-                        catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1};
-  for (const int fd : spare)
-    if (fd >= 0) close(fd);
-  if (catching && (savedStderr < 0 || spare[1] < 0)) {  // Xlib's words go where they would
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    if (savedStderr >= 0) close(savedStderr);
-    catching = false;
-  }
-  if (catching) dup2(pipeFds[1], STDERR_FILENO);
-  std::snprintf(unansweredLine, sizeof unansweredLine,
-                "quietglass: display '%s' does not answer within %u seconds\n", name.c_str(),
-                kConnectSeconds);
-  unansweredLength = std::strlen(unansweredLine);
-  unansweredFd = catching ? savedStderr : STDERR_FILENO;
-  struct sigaction onAlarm {
-  }, previousAlarm{};
-  onAlarm.sa_handler = DisplayDoesNotAnswer;
-  sigaction(SIGALRM, &onAlarm, &previousAlarm);
-  // The signal mask is inherited: a parent that blocked SIGALRM would leave no deadline. It is
-  // let through for the wait, and one left pending from before is dropped first.
-  sigset_t alarmOnly, previousMask;
-  sigemptyset(&alarmOnly);
-  sigaddset(&alarmOnly, SIGALRM);
-  const timespec noWait{};
-  while (sigtimedwait(&alarmOnly, nullptr, &noWait) == SIGALRM) {
-  }
-  sigprocmask(SIG_UNBLOCK, &alarmOnly, &previousMask);
-  alarm(kConnectSeconds);
-  s.display = XOpenDisplay(nullptr);
-  alarm(0);
-  sigprocmask(SIG_SETMASK, &previousMask, nullptr);
-  sigaction(SIGALRM, &previousAlarm, nullptr);
-  std::string told;
-  if (catching) {
-    dup2(savedStderr, STDERR_FILENO);
-    close(savedStderr);
-    close(pipeFds[1]);
-    char text[512];
-    const ssize_t length = read(pipeFds[0], text, sizeof text);
-    close(pipeFds[0]);
-    for (ssize_t i = 0; i < length; ++i) told += text[i] == '\n' || text[i] == '\r' ? ' ' : text[i];
-    while (!told.empty() && told.back() == ' ') told.pop_back();
-  }
-  if (s.display == nullptr) {
-    error = "cannot open display '" + name + "'" + (told.empty() ? "" : ": " + told);
-    return false;
-  }
+  s.display = x11::OpenDisplay(name, kConnectSeconds, error);
+  if (s.display == nullptr) return false;
   XSetIOErrorHandler(DisplayLost);
   s.screen = DefaultScreen(s.display);
   s.root = RootWindow(s.display, s.screen);
