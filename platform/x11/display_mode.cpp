@@ -107,18 +107,20 @@ bool IsIgnoredHackOption(std::string_view name, bool& takesArgument) {
 // Each switch may have one dash or two, and an error quotes it as typed.
 bool HackWindowRequested(int argc, char** argv, Window& window, std::string& error) {
   window = 0;
+  // Without one of its two switches a command line is the program's own, whatever else it holds.
+  const auto ownSwitch = [](std::string_view arg) {
+    return arg == "-root" || arg == "--root" || arg == "-window-id" || arg == "--window-id";
+  };
+  if (std::none_of(argv + std::min(argc, 1), argv + argc, ownSwitch)) return true;
   const char* root = nullptr;  // as typed
   const char* id = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     std::string_view name = arg;
-    if (name.starts_with("--")) {
+    if (name.starts_with("--"))
       name.remove_prefix(2);
-    } else if (name.starts_with("-")) {
+    else if (name.starts_with("-"))
       name.remove_prefix(1);
-    } else {
-      return true;
-    }
     bool takesArgument = false;
     if (name == "root") {
       root = argv[i];
@@ -134,7 +136,10 @@ bool HackWindowRequested(int argc, char** argv, Window& window, std::string& err
         return false;
       }
     } else {
-      return true;
+      // A display mode that ended at once would only be started again by xscreensaver, on a
+      // black screen: the mistake is named instead.
+      error = "'" + std::string(arg) + "' is no option of xscreensaver's display mode";
+      return false;
     }
   }
   if (id != nullptr) {
