@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the real quietglass executable on a headless sway of its own per test.
+"""End-to-end tests of the real quietglass executable on a headless compositor of its own per test.
 
-Each test starts sway with two outputs side by side (HEADLESS-1 1024x768, then HEADLESS-2
+Each Sway test starts sway with two outputs side by side (HEADLESS-1 1024x768, then HEADLESS-2
 800x600) in a private XDG_RUNTIME_DIR, runs quietglass on it, looks with grim and swaymsg, types
 with wtype, and points and types through wayvnc (whose virtual pointer and keyboard a few bytes
 of the VNC protocol drive). sway refuses root, so when run as root every process of the test runs
 as nobody. What the saver and the dialog show is compared with quietglass-capture's picture of
-the same moment on the headless host.
+the same moment on the headless host. Each Weston test starts a headless weston, one output,
+and looks with weston-screenshooter.
 
     wayland_e2e.py --program build/quietglass --capture build/tools/quietglass-capture [TEST...]
     wayland_e2e.py --list      # the tests' names (Class.test), for CMake
@@ -202,33 +203,24 @@ class Vnc:
         self.socket.close()
 
 
-class Sway(unittest.TestCase):
-    """A sway of its own per test; every process the test starts is stopped by its PID."""
+class Compositor(unittest.TestCase):
+    """What every compositor's rig shares: a private directory and XDG_RUNTIME_DIR (nobody's when
+    run as root), a copy of the program nobody can run, and every process stopped by its PID."""
 
-    def setUp(self):
-        for tool in ("sway", "swaymsg", "grim", "wtype", "wayvnc"):
-            self.assertTrue(shutil.which(tool), f"{tool} is missing (apt-get install sway grim "
-                                                "wtype wayvnc)")
+    def prepare(self, tools, packages):
+        for tool in tools:
+            self.assertTrue(shutil.which(tool), f"{tool} is missing (apt-get install {packages})")
         self.processes = []
         self.vnc = None
         self.directory = tempfile.mkdtemp(prefix="quietglass-wayland-")
         self.addCleanup(self.stop_everything)
         self.runtime = os.path.join(self.directory, "runtime")
         os.mkdir(self.runtime, 0o700)
-        config = os.path.join(self.directory, "config")
-        with open(config, "w") as f:
-            f.write("xwayland disable\n"
-                    "workspace one output HEADLESS-1\n"
-                    "workspace two output HEADLESS-2\n"
-                    "bindsym Mod4+2 workspace away\n"  # a shortcut that would hide the saver
-                    "output HEADLESS-1 mode 1024x768 position 0 0\n"
-                    "output HEADLESS-2 mode 800x600 position 1024 0\n")
         # A copy of the program the user nobody can reach wherever the build directory lies.
         self.program = os.path.join(self.directory, "quietglass")
         shutil.copy(PROGRAM, self.program)
         os.chmod(self.program, 0o755)
         os.chmod(self.directory, 0o755)
-        os.chmod(config, 0o644)
         if os.getuid() == 0:
             shutil.chown(self.runtime, "nobody", "nogroup")
         self.environment = {
@@ -236,22 +228,18 @@ class Sway(unittest.TestCase):
             "HOME": self.runtime,
             "XDG_RUNTIME_DIR": self.runtime,
         }
-        self.sway = self.start(["sway", "-c", config], {
-            "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1",
-            "WLR_RENDERER": "pixman", "WLR_HEADLESS_OUTPUTS": "2"}, quiet=True)
-        self.ipc = os.path.join(self.runtime, f"sway-ipc.{self.uid()}.{self.sway.pid}.sock")
 
+    def wait_for_display(self, compositor, ready=lambda: True):
+        """The compositor's socket name once it is listening (and `ready`); None if it is not."""
         def display():
             names = [n for n in os.listdir(self.runtime) if n.startswith("wayland-")]
             sockets = [n for n in names if not n.endswith(".lock")]
-            return sockets[0] if sockets and os.path.exists(self.ipc) else None
+            return sockets[0] if sockets and ready() else None
 
-        self.display = wait_for(lambda: self.sway.poll() is None and display(), 20)
-        self.assertTrue(self.display, "sway did not start")
-        self.environment["WAYLAND_DISPLAY"] = self.display
-        self.environment["SWAYSOCK"] = self.ipc
-        outputs = wait_for(lambda: len(self.outputs()) == 2 and self.outputs(), 10)
-        self.assertEqual(outputs, {PRIMARY[0]: (0, 0, 1024, 768), SECOND[0]: (1024, 0, 800, 600)})
+        found = wait_for(lambda: compositor.poll() is None and display(), 20)
+        if found:
+            self.environment["WAYLAND_DISPLAY"] = found
+        return found
 
     def uid(self):
         return 65534 if os.getuid() == 0 else os.getuid()
@@ -270,7 +258,7 @@ class Sway(unittest.TestCase):
         shutil.rmtree(self.directory, ignore_errors=True)
 
     def command(self, argv):
-        """`argv` as the user sway runs as."""
+        """`argv` as the user the compositor runs as."""
         if os.getuid() != 0:
             return list(argv)
         return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", *argv]
@@ -289,14 +277,6 @@ class Sway(unittest.TestCase):
         return subprocess.run(self.command(argv), env=self.environment, stdin=subprocess.DEVNULL,
                               capture_output=True, check=True, timeout=20, **options).stdout
 
-    def outputs(self):
-        found = json.loads(self.run_tool(["swaymsg", "-r", "-t", "get_outputs"]))
-        return {o["name"]: tuple(o["rect"][k] for k in ("x", "y", "width", "height"))
-                for o in found if o.get("active")}
-
-    def screenshot(self, output):
-        return read_ppm(self.run_tool(["grim", "-t", "ppm", "-o", output, "-"]))
-
     def launch(self, *args, extra=None, errors=None):
         return self.start([self.program, *args], extra, errors=errors)
 
@@ -306,6 +286,40 @@ class Sway(unittest.TestCase):
         except subprocess.TimeoutExpired:
             self.fail(f"still running {seconds} s later")
         self.assertEqual(status, 0, process.stderr.read().decode(errors="replace"))
+
+
+class Sway(Compositor):
+    """A headless sway of its own per test, two outputs side by side."""
+
+    def setUp(self):
+        self.prepare(("sway", "swaymsg", "grim", "wtype", "wayvnc"), "sway grim wtype wayvnc")
+        config = os.path.join(self.directory, "config")
+        with open(config, "w") as f:
+            f.write("xwayland disable\n"
+                    "workspace one output HEADLESS-1\n"
+                    "workspace two output HEADLESS-2\n"
+                    "bindsym Mod4+2 workspace away\n"  # a shortcut that would hide the saver
+                    "output HEADLESS-1 mode 1024x768 position 0 0\n"
+                    "output HEADLESS-2 mode 800x600 position 1024 0\n")
+        os.chmod(config, 0o644)
+        self.sway = self.start(["sway", "-c", config], {
+            "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1",
+            "WLR_RENDERER": "pixman", "WLR_HEADLESS_OUTPUTS": "2"}, quiet=True)
+        self.ipc = os.path.join(self.runtime, f"sway-ipc.{self.uid()}.{self.sway.pid}.sock")
+        self.display = self.wait_for_display(self.sway, lambda: os.path.exists(self.ipc))
+        self.assertTrue(self.display, "sway did not start")
+        self.environment["SWAYSOCK"] = self.ipc
+        outputs = wait_for(lambda: len(self.outputs()) == 2 and self.outputs(), 10)
+        self.assertEqual(outputs, {PRIMARY[0]: (0, 0, 1024, 768), SECOND[0]: (1024, 0, 800, 600)})
+
+    def outputs(self):
+        found = json.loads(self.run_tool(["swaymsg", "-r", "-t", "get_outputs"]))
+        return {o["name"]: tuple(o["rect"][k] for k in ("x", "y", "width", "height"))
+                for o in found if o.get("active")}
+
+    def screenshot(self, output):
+        return read_ppm(self.run_tool(["grim", "-t", "ppm", "-o", output, "-"]))
+
 
     def launch_saver(self):
         """The saver, once the primary shows it."""
@@ -603,6 +617,38 @@ class Sway(unittest.TestCase):
                 else:
                     self.vnc.keys(KEYSYM_ALT_L, KEYSYM_O)
                 self.ended_with_status_0(dialog)
+
+
+class Weston(Compositor):
+    """A headless weston (pixman) of its own per test, one 1024x768 output, pictures by
+    weston-screenshooter (which weston allows only when started with --debug)."""
+
+    def setUp(self):
+        self.prepare(("weston", "weston-screenshooter"), "weston")
+        self.weston = self.start(["weston", "--backend=headless-backend.so", "--use-pixman",
+                                  "--width=1024", "--height=768", "--debug", "--idle-time=0",
+                                  "--socket=wayland-qg"], quiet=True)
+        self.assertTrue(self.wait_for_display(self.weston), "weston did not start")
+
+    def screenshot(self):
+        """The first output, from the PNG weston-screenshooter leaves in its working directory."""
+        shots = os.path.join(self.directory, "shots")
+        shutil.rmtree(shots, ignore_errors=True)
+        os.mkdir(shots, 0o777)
+        os.chmod(shots, 0o777)
+        self.run_tool(["weston-screenshooter"], cwd=shots)
+        return read_png(os.path.join(shots, os.listdir(shots)[0]))
+
+    def test_the_output_shows_the_headless_picture(self):
+        want = headless_capture("1024x768")
+        saver = self.launch("/s")
+        skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
+        wait_for(lambda: saver.poll() is not None or
+                 first_difference(self.screenshot(), want, skip) is None, 20)
+        shot = self.screenshot()
+        self.assertEqual((shot.width, shot.height), (1024, 768))
+        self.assertIsNone(first_difference(shot, want, skip))
+        self.assertIsNone(saver.poll(), "the saver ended by itself")
 
 
 def main():
