@@ -195,6 +195,21 @@ void HandEventsToXlib(xcb_connection_t* connection) {
 }
 #endif
 
+// A round trip, so that the server is done with every request sent so far. Through xcb, whose
+// wait for its answer reads no more than that answer; Xlib's XSync also looks for events with
+// empty reads before and after.
+void WaitForServer() {
+#ifdef QG_WITH_XCB
+  xcb_connection_t* connection = XGetXCBConnection(S().display);
+  std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+  HandEventsToXlib(connection);
+#else
+  XSync(S().display, False);
+#endif
+  S().unflushed = false;
+  S().xcbUnflushed = false;
+}
+
 // Xlib's flush also reads the connection for events, mostly an empty read or two; xcb's only
 // writes, and hands over what it happened to read. A tick's pixels and fills go through xcb,
 // so Xlib's flush is needed only when Xlib itself holds requests (it sends xcb's with them).

@@ -210,7 +210,7 @@ bool PresentShm(Window window, const rt::PixelRect& area, const rt::Pixel* pixel
   const bool shared = EnsureShmSegment(bytes);
   if (shared) {
     if (s.shmUsed + bytes > s.shmSize) {
-      XSync(s.display, False);
+      WaitForServer();
       s.shmUsed = 0;
     }
     image->data = s.shm.shmaddr + s.shmUsed;

@@ -65,6 +65,8 @@ bool Connect(int argc, char** argv, std::string& error);
 InstanceAnswer ClaimSelection(const std::string& name);
 void EndProcess(int status);
 void FlushRequests();
+// Returns once the server has handled every request sent so far.
+void WaitForServer();
 void WaitForEvents(double timeoutSeconds, bool (*translate)(XEvent&));
 
 // monitors.cpp
