@@ -7,16 +7,12 @@
 #ifdef QG_WITH_XCB
 #include <X11/Xlib-xcb.h>
 #endif
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 
 #include "platform/posix/posix.h"
 #include "platform/x11/display.h"
