@@ -20,46 +20,10 @@ import tempfile
 import time
 import unittest
 
+from processes import alive, children, holds_claim, wait_for
+
 PROGRAM = None
 IDLE = 1  # the watcher's TIME in these tests, in seconds
-
-
-def wait_for(condition, seconds):
-    """Polls `condition` until it is true or `seconds` have passed; its last value."""
-    deadline = time.monotonic() + seconds
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(0.05)
-
-
-def children(pid):
-    """The processes `pid` started that still run."""
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as f:
-            return [int(c) for c in f.read().split()]
-    except OSError:
-        return []
-
-
-def holds_claim(pid):
-    """Whether `pid` holds a watcher's claim: an abstract socket named quietglass-idle-..."""
-    try:
-        inodes = {os.readlink(f"/proc/{pid}/fd/{fd}")[8:-1] for fd in os.listdir(f"/proc/{pid}/fd")}
-        with open("/proc/net/unix") as f:
-            return any(line.split()[-1].startswith("@quietglass-idle-") and line.split()[6] in inodes
-                       for line in f.readlines()[1:] if len(line.split()) == 8)
-    except OSError:
-        return False
-
-
-def alive(pid):
-    try:
-        os.kill(pid, 0)
-        return True
-    except OSError:
-        return False
 
 
 class SwayIdle(unittest.TestCase):

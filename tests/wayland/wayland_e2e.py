@@ -28,6 +28,8 @@ import time
 import unittest
 import zlib
 
+from processes import wait_for
+
 PROGRAM = CAPTURE = None
 
 PURPLE = bytes([0x31, 0x00, 0x31])
@@ -39,16 +41,6 @@ OK_CENTRE = (2160 // 15 + 73 // 2, 3840 // 15 + 25 // 2)
 KEYSYM_ALT_L, KEYSYM_O, KEYSYM_RETURN = 0xFFE9, 0x6F, 0xFF0D
 # The title bar the dialog draws itself where the compositor draws none.
 TITLE_BAR, TITLE_BAR_COLOUR = 22, bytes([0, 0, 0x80])
-
-
-def wait_for(condition, seconds):
-    """Polls `condition` until it is true or `seconds` have passed; its last value."""
-    deadline = time.monotonic() + seconds
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(0.02)
 
 
 class Picture:
