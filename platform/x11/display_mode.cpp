@@ -122,7 +122,10 @@ bool HackWindowRequested(int argc, char** argv, Window& window, std::string& err
     else if (name.starts_with("-"))
       name.remove_prefix(1);
     bool takesArgument = false;
-    if (name == "root") {
+    if (name == arg) {  // no dash: "root" alone is no switch
+      error = "'" + std::string(arg) + "' is no option of xscreensaver's display mode";
+      return false;
+    } else if (name == "root") {
       root = argv[i];
     } else if (name == "window-id") {
       if (i + 1 == argc) {

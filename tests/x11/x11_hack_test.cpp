@@ -242,6 +242,7 @@ TEST_F(X11DisplayMode, ACommandLineThatNamesNoWindowSaysWhyOnOneLine) {
       {{"-root", "-fps"}, "", "quietglass: -root draws"},  // the switch as typed
       {{"-root", "--visual"}, "", "--visual needs a value"},
       {{"--root", "--bogus"}, "0x7ffff0", "'--bogus' is no option"},
+      {{"--root", "fps"}, "0x7ffff0", "'fps' is no option"},
       {{"--root"}, "0x7ffff0", "no window 0x7ffff0"},
       {{"--window-id"}, "", "needs a window id"},
       {{"--root", "--window-id", "0xZZ"}, "", "no window id"},
