@@ -20,7 +20,7 @@ import tempfile
 import time
 import unittest
 
-from processes import alive, children, holds_claim, wait_for
+from processes import alive, children, holds_claim, stop_processes, wait_for
 
 PROGRAM = None
 IDLE = 1  # the watcher's TIME in these tests, in seconds
@@ -65,14 +65,8 @@ class SwayIdle(unittest.TestCase):
         self.environment.update(WAYLAND_DISPLAY=name, SWAYSOCK=ipc)
 
     def stop_everything(self):
-        for process in reversed(self.processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        stop_processes(self.processes)
+        for process in self.processes:
             process.stderr.close()
         shutil.rmtree(self.directory, ignore_errors=True)
 

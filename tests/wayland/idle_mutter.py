@@ -22,7 +22,7 @@ import threading
 import time
 import unittest
 
-from processes import alive, children, holds_claim, wait_for
+from processes import alive, children, holds_claim, stop_processes, wait_for
 
 PROGRAM = None
 IDLE = 1  # the watcher's TIME in these tests, in seconds
@@ -86,14 +86,8 @@ class MutterIdle(unittest.TestCase):
             if pid and alive(pid):
                 os.kill(pid, signal.SIGTERM)
                 wait_for(lambda: not alive(pid), 5)
-        for process in reversed(self.processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        stop_processes(self.processes)
+        for process in self.processes:
             process.stderr.close()
         shutil.rmtree(self.runtime, ignore_errors=True)
 

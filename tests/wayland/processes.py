@@ -1,6 +1,7 @@
 """What the Wayland scripts share about the processes they start: waiting for a condition, a
 process's children and life, and whether it holds the idle watcher's claim."""
 import os
+import subprocess
 import time
 
 
@@ -40,3 +41,15 @@ def alive(pid):
         return True
     except OSError:
         return False
+
+
+def stop_processes(processes):
+    """Ends each process, the last started first: asked, then killed after 5 s."""
+    for process in reversed(processes):
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()

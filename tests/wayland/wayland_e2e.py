@@ -28,7 +28,7 @@ import time
 import unittest
 import zlib
 
-from processes import wait_for
+from processes import stop_processes, wait_for
 
 PROGRAM = CAPTURE = None
 
@@ -239,14 +239,7 @@ class Compositor(unittest.TestCase):
     def stop_everything(self):
         if self.vnc:
             self.vnc.close()
-        for process in reversed(self.processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        stop_processes(self.processes)
         shutil.rmtree(self.directory, ignore_errors=True)
 
     def command(self, argv):
