@@ -27,7 +27,8 @@ foreach(protocol
     stable/xdg-shell/xdg-shell
     stable/viewporter/viewporter
     unstable/xdg-decoration/xdg-decoration-unstable-v1
-    unstable/keyboard-shortcuts-inhibit/keyboard-shortcuts-inhibit-unstable-v1)
+    unstable/keyboard-shortcuts-inhibit/keyboard-shortcuts-inhibit-unstable-v1
+    unstable/xdg-output/xdg-output-unstable-v1)
   get_filename_component(name ${protocol} NAME)
   set(xml ${WAYLAND_PROTOCOLS_DIR}/${protocol}.xml)
   add_custom_command(

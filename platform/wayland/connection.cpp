@@ -111,6 +111,8 @@ const wl_registry_listener kRegistryListener = {
             AddSeat(s.seat);
           } else if (kind == wl_output_interface.name) {
             AddOutput(registry, name, version);
+          } else if (kind == zxdg_output_manager_v1_interface.name) {
+            AddOutputManager(registry, name, version);
           }
         },
     .global_remove = [](void*, wl_registry*, std::uint32_t name) { RemoveOutput(name); },
@@ -174,7 +176,7 @@ bool RoundtripBefore(double deadline) {
 // Lets go of all that a failed start bound, then of the connection.
 void Disconnect() {
   WaylandState& s = S();
-  for (const auto& output : s.outputs) wl_output_destroy(output->output);
+  DropOutputs();
   if (s.keyboard != nullptr) wl_keyboard_destroy(s.keyboard);
   if (s.pointer != nullptr) wl_pointer_destroy(s.pointer);
   if (s.seat != nullptr) wl_seat_destroy(s.seat);

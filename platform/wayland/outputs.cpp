@@ -13,6 +13,52 @@ void PostScreenChanged() {
   Post(event);
 }
 
+// The output's size on the desktop: its logical size where xdg-output tells it, else its mode over
+// its integer scale (which a fractional scale gets wrong until the full-screen configure says
+// better). Compositors describe an output again on any change of theirs, even of nothing: only a
+// new description is news, so that a size the configure corrected stays.
+void Describe(Output& output) {
+  int width = output.logicalWidth, height = output.logicalHeight;
+  if (width <= 0 || height <= 0) {
+    const bool turned = output.transform % 2 == 1;  // 90 or 270 degrees, maybe flipped
+    const int scale = std::max(1, output.scale);
+    width = (turned ? output.modeHeight : output.modeWidth) / scale;
+    height = (turned ? output.modeWidth : output.modeHeight) / scale;
+  }
+  if (width == output.describedWidth && height == output.describedHeight) return;
+  output.describedWidth = width;
+  output.describedHeight = height;
+  if (width == output.width && height == output.height) return;
+  output.width = width;
+  output.height = height;
+  SyncFullScreenWindows();
+}
+
+const zxdg_output_v1_listener kXdgOutputListener = {
+    .logical_position = [](void*, zxdg_output_v1*, std::int32_t, std::int32_t) {},
+    .logical_size =
+        [](void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
+          static_cast<Output*>(data)->logicalWidth = width;
+          static_cast<Output*>(data)->logicalHeight = height;
+        },
+    // Before version 3 its own done ends the description; from 3 on, wl_output's does.
+    .done = [](void* data, zxdg_output_v1*) { Describe(*static_cast<Output*>(data)); },
+    .name = [](void*, zxdg_output_v1*, const char*) {},
+    .description = [](void*, zxdg_output_v1*, const char*) {},
+};
+
+void WatchLogicalSize(Output& output) {
+  WaylandState& s = S();
+  if (s.outputManager == nullptr || output.xdgOutput != nullptr) return;
+  output.xdgOutput = zxdg_output_manager_v1_get_xdg_output(s.outputManager, output.output);
+  zxdg_output_v1_add_listener(output.xdgOutput, &kXdgOutputListener, &output);
+}
+
+void Destroy(Output& output) {
+  if (output.xdgOutput != nullptr) zxdg_output_v1_destroy(output.xdgOutput);
+  wl_output_destroy(output.output);
+}
+
 const wl_output_listener kOutputListener = {
     .geometry = [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                    std::int32_t, const char*, const char*,
@@ -24,19 +70,7 @@ const wl_output_listener kOutputListener = {
           static_cast<Output*>(data)->modeWidth = width;
           static_cast<Output*>(data)->modeHeight = height;
         },
-    .done =
-        [](void* data, wl_output*) {
-          // Desktop pixels are the compositor's logical ones: it scales our buffers up itself.
-          auto& output = *static_cast<Output*>(data);
-          const bool turned = output.transform % 2 == 1;  // 90 or 270 degrees, maybe flipped
-          const int scale = std::max(1, output.scale);
-          const int width = (turned ? output.modeHeight : output.modeWidth) / scale;
-          const int height = (turned ? output.modeWidth : output.modeHeight) / scale;
-          if (width == output.width && height == output.height) return;
-          output.width = width;
-          output.height = height;
-          SyncFullScreenWindows();
-        },
+    .done = [](void* data, wl_output*) { Describe(*static_cast<Output*>(data)); },
     .scale = [](void* data, wl_output*,
                 std::int32_t factor) { static_cast<Output*>(data)->scale = factor; },
     .name = nullptr,  // newer than the version we bind
@@ -87,7 +121,24 @@ void AddOutput(wl_registry* registry, std::uint32_t name, std::uint32_t version)
   output->output = static_cast<wl_output*>(
       wl_registry_bind(registry, name, &wl_output_interface, std::min(version, 2u)));
   wl_output_add_listener(output->output, &kOutputListener, output.get());
+  WatchLogicalSize(*output);
   S().outputs.push_back(std::move(output));  // joins the desktop once it is done
+}
+
+void AddOutputManager(wl_registry* registry, std::uint32_t name, std::uint32_t version) {
+  WaylandState& s = S();
+  if (s.outputManager != nullptr) return;
+  s.outputManager = static_cast<zxdg_output_manager_v1*>(
+      wl_registry_bind(registry, name, &zxdg_output_manager_v1_interface, std::min(version, 3u)));
+  for (const auto& output : s.outputs) WatchLogicalSize(*output);
+}
+
+void DropOutputs() {
+  WaylandState& s = S();
+  for (const auto& output : s.outputs) Destroy(*output);
+  s.outputs.clear();
+  if (s.outputManager != nullptr) zxdg_output_manager_v1_destroy(s.outputManager);
+  s.outputManager = nullptr;
 }
 
 void RemoveOutput(std::uint32_t name) {
@@ -95,7 +146,7 @@ void RemoveOutput(std::uint32_t name) {
   const auto gone = std::find_if(outputs.begin(), outputs.end(),
                                  [&](const auto& output) { return output->name == name; });
   if (gone == outputs.end()) return;
-  wl_output_destroy((*gone)->output);
+  Destroy(**gone);
   outputs.erase(gone);
   SyncFullScreenWindows();
 }

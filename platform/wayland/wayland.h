@@ -21,14 +21,18 @@
 #include "platform/host.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace host::wayland_detail {
 
 struct Output {
   wl_output* output = nullptr;
-  std::uint32_t name = 0;  // the registry's, which global_remove names
+  zxdg_output_v1* xdgOutput = nullptr;  // its logical size, where the compositor tells it
+  std::uint32_t name = 0;               // the registry's, which global_remove names
   int modeWidth = 0, modeHeight = 0, scale = 1, transform = 0;
+  int logicalWidth = 0, logicalHeight = 0;      // from xdg-output; 0 until it has said
+  int describedWidth = 0, describedHeight = 0;  // the size the last description gave
   int width = 0, height = 0;  // in desktop pixels; 0 until the output has described itself
 };
 
@@ -93,6 +97,7 @@ struct WaylandState {
   wp_viewporter* viewporter = nullptr;
   zxdg_decoration_manager_v1* decorations = nullptr;
   zwp_keyboard_shortcuts_inhibit_manager_v1* shortcutsInhibitManager = nullptr;
+  zxdg_output_manager_v1* outputManager = nullptr;
   wl_seat* seat = nullptr;
   wl_pointer* pointer = nullptr;
   wl_keyboard* keyboard = nullptr;
@@ -138,8 +143,12 @@ rt::PixelRect OutputRect(std::uint32_t name);
 void SyncFullScreenWindows();
 // A wl_output the registry announced as `name`; it joins the desktop once it has described itself.
 void AddOutput(wl_registry* registry, std::uint32_t name, std::uint32_t version);
+// xdg-output's manager, which tells each output's logical size: a fractional scale's too.
+void AddOutputManager(wl_registry* registry, std::uint32_t name, std::uint32_t version);
 // The registry's global `name` is gone; the desktop follows if it was an output.
 void RemoveOutput(std::uint32_t name);
+// Lets go of every output and the manager, as the connection closes.
+void DropOutputs();
 std::vector<rt::PixelRect> Monitors();
 
 // ---- toplevels.cpp ----

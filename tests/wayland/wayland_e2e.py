@@ -138,6 +138,13 @@ def headless_dialog_client():
     return capture.crop(columns[0], rows[0], columns[-1] - columns[0] + 1, rows[-1] - rows[0] + 1)
 
 
+def artwork_place(picture):
+    """(left, top, right) of what is not band colour: the artwork's (the disk moves below)."""
+    rows = [y for y in range(picture.height) if picture.row(y) != PURPLE * picture.width]
+    columns = [x for y in rows[::8] for x in range(picture.width) if picture.at(x, y) != PURPLE]
+    return (min(columns), rows[0], max(columns) + 1) if rows else None
+
+
 def first_difference(shot, want, skip=lambda x: False):
     """Where `shot` differs from `want` (columns for which `skip` holds aside); None if nowhere."""
     for y in range(want.height):
@@ -278,7 +285,7 @@ class Sway(Compositor):
 
     def setUp(self):
         self.prepare(("sway", "swaymsg", "grim", "wtype", "wayvnc"), "sway grim wtype wayvnc")
-        config = os.path.join(self.directory, "config")
+        self.config = config = os.path.join(self.directory, "config")
         with open(config, "w") as f:
             f.write("xwayland disable\n"
                     "workspace one output HEADLESS-1\n"
@@ -451,6 +458,22 @@ class Sway(Compositor):
         skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
         self.assertTrue(wait_for(lambda: first_difference(self.screenshot(PRIMARY[0]), want, skip)
                                  is None, 10), "the primary no longer shows the artwork")
+        self.assertIsNone(saver.poll())
+
+    def test_at_a_fractional_scale_the_artwork_stays_centred_when_sway_reloads(self):
+        saver = self.launch_saver()
+        with open(self.config, "a") as f:
+            f.write(f"output {PRIMARY[0]} scale 1.25\n")  # 819 x 614 desktop pixels
+        box = lambda: artwork_place(self.screenshot(PRIMARY[0]))
+        # The artwork's place at 1.25 is where the headless host puts it, scaled by 1.25.
+        want = tuple(round(v * 1.25) for v in artwork_place(headless_capture("819x614")))
+        near = lambda: all(abs(a - b) <= 2 for a, b in zip(box(), want))
+        self.run_tool(["swaymsg", "reload"])
+        self.assertTrue(wait_for(near, 10), f"at 1.25 the artwork lies at {box()}, not {want}")
+        # A reload that changes nothing describes the output again all the same.
+        self.run_tool(["swaymsg", "reload"])
+        wait_for(lambda: not near(), 2)
+        self.assertTrue(near(), f"after a second reload the artwork lies at {box()}, not {want}")
         self.assertIsNone(saver.poll())
 
     def test_a_start_without_the_compositor_fails_in_one_line_naming_it(self):
