@@ -29,38 +29,28 @@ void SetHeight(ShmBuffer& buffer, int height, rt::Pixel colour) {
   buffer.busy = false;
 }
 
-// Copies `rect` (client pixels, inside the box) from one buffer of the layer to another.
-void CopyRect(const Layer& layer, const ShmBuffer& from, ShmBuffer& to, const rt::PixelRect& rect) {
-  const int stride = layer.box.width;
-  for (int y = rect.y; y < rect.bottom(); ++y) {
-    const std::size_t at =
-        static_cast<std::size_t>(y - layer.box.y) * stride + (rect.x - layer.box.x);
-    std::copy(from.pixels + at, from.pixels + at + rect.width, to.pixels + at);
-  }
+// The view of one of the layer's buffers.
+Pixels View(const Layer& layer, const ShmBuffer& buffer) {
+  return {buffer.pixels, buffer.width, layer.box, layer.scale};
 }
 
 // Makes the layer's box `box`, keeping what it holds; the rest is `colour` until written. The
 // runtime paints a frame in strips from the top, so a box not yet shown grows downwards in place;
 // `bottom` is as far as it could go.
 void Grow(Layer& layer, const rt::PixelRect& box, int bottom, rt::Pixel colour) {
+  const int scale = layer.scale;
   ShmBuffer* only = layer.buffers[1] ? nullptr : layer.buffers[0].get();
   if (layer.front < 0 && only != nullptr && box.x == layer.box.x && box.y == layer.box.y &&
-      box.width == layer.box.width && box.height <= only->capacityRows) {
-    SetHeight(*only, box.height, colour);
+      box.width == layer.box.width && box.height * scale <= only->capacityRows) {
+    SetHeight(*only, box.height * scale, colour);
     layer.box = box;
     layer.damage.assign(1, box);
     return;
   }
-  auto fresh = NewBuffer(box.width, box.height, bottom - box.y, colour);
-  if (const int latest = layer.back >= 0 ? layer.back : layer.front; latest >= 0) {
-    const ShmBuffer& old = *layer.buffers[latest];
-    for (int y = 0; y < layer.box.height; ++y) {
-      const rt::Pixel* src = old.pixels + static_cast<std::size_t>(y) * layer.box.width;
-      std::copy(src, src + layer.box.width,
-                fresh->pixels + static_cast<std::size_t>(layer.box.y + y - box.y) * box.width +
-                    (layer.box.x - box.x));
-    }
-  }
+  auto fresh = NewBuffer(box.width * scale, box.height * scale, (bottom - box.y) * scale, colour);
+  if (const int latest = layer.back >= 0 ? layer.back : layer.front; latest >= 0)
+    CopyPixels(View(layer, *layer.buffers[latest]), {fresh->pixels, fresh->width, box, scale},
+               layer.box);
   Replace(layer, std::move(fresh), box);
   layer.moved = true;
 }
@@ -76,7 +66,8 @@ ShmBuffer& WritableBuffer(Layer& layer) {
   int chosen = free();
   if (chosen < 0 && !layer.buffers[1]) {
     // The compositor holds the one we have (some keep the shown buffer until it is replaced).
-    layer.buffers[1] = NewBuffer(layer.box.width, layer.box.height, 0, 0);
+    layer.buffers[1] =
+        NewBuffer(layer.box.width * layer.scale, layer.box.height * layer.scale, 0, 0);
     layer.buffers[1]->stale.assign(1, layer.box);
     chosen = 1;
   }
@@ -89,12 +80,13 @@ ShmBuffer& WritableBuffer(Layer& layer) {
   ShmBuffer& buffer = *layer.buffers[chosen];
   if (layer.front >= 0 && layer.front != chosen)
     for (const rt::PixelRect& rect : buffer.stale)
-      CopyRect(layer, *layer.buffers[layer.front], buffer, rect);
+      CopyPixels(View(layer, *layer.buffers[layer.front]), View(layer, buffer), rect);
   buffer.stale.clear();
   layer.back = chosen;
   return buffer;
 }
 
+// Puts `area` (window client pixels) from `pixels`, or `colour` where `pixels` is null, into the
 // layers of the window's toplevels; a layer grows to hold what the band cannot show.
 void Draw(Window& window, const rt::PixelRect& area, const rt::Pixel* pixels, int stride,
           rt::Pixel colour) {
@@ -109,22 +101,61 @@ void Draw(Window& window, const rt::PixelRect& area, const rt::Pixel* pixels, in
     if (rt::Union(layer.box, part) != layer.box)
       Grow(layer, rt::Union(layer.box, part), shown.bottom(), window.settings.background);
     ShmBuffer& buffer = WritableBuffer(layer);
-    for (int y = part.y; y < part.bottom(); ++y) {
-      rt::Pixel* dst = buffer.pixels + static_cast<std::size_t>(y - layer.box.y) * layer.box.width +
-                       (part.x - layer.box.x);
-      if (pixels == nullptr) {
-        std::fill(dst, dst + part.width, colour);
-      } else {
-        const rt::Pixel* src =
-            pixels + static_cast<std::ptrdiff_t>(y - area.y) * stride + (part.x - area.x);
-        std::copy(src, src + part.width, dst);
-      }
-    }
+    if (pixels == nullptr)
+      FillPixels(View(layer, buffer), part, colour);
+    else  // only read
+      CopyPixels({const_cast<rt::Pixel*>(pixels), stride, area, 1}, View(layer, buffer), part);
     rt::AddToBoundedList(layer.damage, part);
   }
 }
 
 }  // namespace
+
+void CopyPixels(const Pixels& from, const Pixels& to, const rt::PixelRect& rect) {
+  const auto at = [](const Pixels& view, int x, int y) {
+    return view.pixels + static_cast<std::ptrdiff_t>((y - view.box.y) * view.scale) * view.stride +
+           (x - view.box.x) * view.scale;
+  };
+  for (int y = rect.y; y < rect.bottom(); ++y) {
+    rt::Pixel* row = at(to, rect.x, y);
+    if (from.scale == to.scale) {
+      for (int r = 0; r < to.scale; ++r)
+        std::copy_n(at(from, rect.x, y) + static_cast<std::ptrdiff_t>(r) * from.stride,
+                    rect.width * to.scale, row + static_cast<std::ptrdiff_t>(r) * to.stride);
+      continue;
+    }
+    // Each client pixel is a square of one colour at either scale: one sample of it suffices.
+    const rt::Pixel* source = at(from, rect.x, y);
+    for (int x = 0; x < rect.width; ++x)
+      std::fill_n(row + static_cast<std::ptrdiff_t>(x) * to.scale, to.scale,
+                  source[static_cast<std::ptrdiff_t>(x) * from.scale]);
+    for (int r = 1; r < to.scale; ++r)
+      std::copy_n(row, rect.width * to.scale, row + static_cast<std::ptrdiff_t>(r) * to.stride);
+  }
+}
+
+void FillPixels(const Pixels& to, const rt::PixelRect& rect, rt::Pixel colour) {
+  for (int y = (rect.y - to.box.y) * to.scale; y < (rect.bottom() - to.box.y) * to.scale; ++y)
+    std::fill_n(
+        to.pixels + static_cast<std::ptrdiff_t>(y) * to.stride + (rect.x - to.box.x) * to.scale,
+        rect.width * to.scale, colour);
+}
+
+void SetLayerScale(Layer& layer, int scale) {
+  if (scale == layer.scale) return;
+  const int latest = layer.back >= 0 ? layer.back : layer.front;
+  if (latest < 0) {  // nothing to keep
+    for (auto& buffer : layer.buffers) DropBuffer(buffer);
+    layer.front = layer.back = -1;
+    layer.scale = scale;
+    return;
+  }
+  const rt::PixelRect box = layer.box;
+  auto fresh = NewBuffer(box.width * scale, box.height * scale, 0, 0);
+  CopyPixels(View(layer, *layer.buffers[latest]), {fresh->pixels, fresh->width, box, scale}, box);
+  layer.scale = scale;
+  Replace(layer, std::move(fresh), box);
+}
 
 std::unique_ptr<ShmBuffer> NewBuffer(int width, int height, int capacityRows, rt::Pixel colour) {
   auto buffer = std::make_unique<ShmBuffer>();
@@ -155,6 +186,7 @@ void DropBuffer(std::unique_ptr<ShmBuffer>& buffer) {
          static_cast<std::size_t>(buffer->width) * buffer->capacityRows * sizeof(rt::Pixel));
   buffer.reset();
 }
+
 void Replace(Layer& layer, std::unique_ptr<ShmBuffer> fresh, const rt::PixelRect& box) {
   for (auto& buffer : layer.buffers) DropBuffer(buffer);
   layer.buffers[0] = std::move(fresh);
@@ -175,6 +207,7 @@ bool CommitLayer(Toplevel& top) {
     wl_subsurface_set_position(top.subsurface, layer.box.x - area.x, layer.box.y - area.y);
   }
   layer.moved = false;
+  wl_surface_set_buffer_scale(layer.surface, layer.scale);
   wl_surface_attach(layer.surface, buffer.buffer, 0, 0);
   for (const rt::PixelRect& rect : layer.damage)
     wl_surface_damage(layer.surface, rect.x - layer.box.x, rect.y - layer.box.y, rect.width,
@@ -190,7 +223,6 @@ bool CommitLayer(Toplevel& top) {
   return true;
 }
 
-// Puts `area` (window client pixels) from `pixels`, or `colour` where `pixels` is null, into the
 void ClearLayer(Toplevel& top) {
   Layer& layer = top.layer;
   for (auto& buffer : layer.buffers) DropBuffer(buffer);

@@ -88,7 +88,7 @@ const wl_registry_listener kRegistryListener = {
           const std::string_view kind = interface;
           if (kind == wl_compositor_interface.name) {
             s.compositor =
-                Bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 1);
+                Bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 3);
           } else if (kind == wl_subcompositor_interface.name) {
             s.subcompositor =
                 Bind<wl_subcompositor>(registry, name, &wl_subcompositor_interface, version, 1);

@@ -110,7 +110,10 @@ void SyncFullScreenWindows() {
                       [&](const auto& t) { return t->outputName == output->name; });
       if (!covered) AddToplevel(*window, output);
     }
-    for (const auto& top : window->toplevels) ClearLayer(*top);
+    for (const auto& top : window->toplevels) {
+      top->layer.scale = BufferScale(top->outputName);
+      ClearLayer(*top);
+    }
   }
   if (any) PostScreenChanged();
 }
@@ -149,6 +152,21 @@ void RemoveOutput(std::uint32_t name) {
   Destroy(**gone);
   outputs.erase(gone);
   SyncFullScreenWindows();
+}
+
+int BufferScale(std::uint32_t name) {
+  if (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(S().compositor)) <
+      WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION)
+    return 1;
+  for (const Output* output : ReadyOutputs()) {
+    if (output->name != name) continue;
+    const bool turned = output->transform % 2 == 1;
+    const int scale = std::max(1, output->scale);
+    const bool exact = (turned ? output->modeHeight : output->modeWidth) == output->width * scale &&
+                       (turned ? output->modeWidth : output->modeHeight) == output->height * scale;
+    return exact ? scale : 1;
+  }
+  return 1;
 }
 
 std::vector<rt::PixelRect> Monitors() {

@@ -98,22 +98,42 @@ void LayOutDialog(Toplevel& top, int titleBar) {
   xdg_toplevel_set_min_size(top.toplevel, width, height + titleBar);
   xdg_toplevel_set_max_size(top.toplevel, width, height + titleBar);
   const rt::PixelRect box{0, -titleBar, width, height + titleBar};
-  auto fresh = NewBuffer(box.width, box.height, box.height, window.settings.background);
+  const int scale = layer.scale;
+  auto fresh = NewBuffer(box.width * scale, box.height * scale, 0, window.settings.background);
+  const Pixels to{fresh->pixels, fresh->width, box, scale};
   if (const int latest = layer.back >= 0 ? layer.back : layer.front; latest >= 0)
-    std::copy_n(layer.buffers[latest]->pixels + static_cast<std::size_t>(window.titleBar) * width,
-                static_cast<std::size_t>(width) * height,
-                fresh->pixels + static_cast<std::size_t>(titleBar) * width);
+    CopyPixels({layer.buffers[latest]->pixels, layer.buffers[latest]->width, layer.box, scale}, to,
+               {0, 0, width, height});
   if (titleBar > 0) {
     const rt::PixelRect bar{0, -titleBar, width, titleBar};
-    rt::Canvas canvas{fresh->pixels, width, box, bar};
+    std::vector<rt::Pixel> drawn(static_cast<std::size_t>(width) * titleBar);
+    rt::Canvas canvas{drawn.data(), width, bar, bar};
     canvas.Fill(bar, kTitleBarColour);
     const rt::BitmapFont& font = rt::kDialogFont;
     rt::DrawText(canvas, 5, bar.y + (bar.height - font.lineHeight) / 2, font,
                  window.settings.caption, kTitleTextColour);
+    CopyPixels({drawn.data(), width, bar, 1}, to, bar);
   }
   Replace(layer, std::move(fresh), box);
   window.titleBar = titleBar;
 }
+
+// A dialog on an output of another scale than its pixels' is shown again at that output's.
+const wl_surface_listener kDialogSurfaceListener = {
+    .enter =
+        [](void* data, wl_surface*, wl_output* entered) {
+          auto& top = *static_cast<Toplevel*>(data);
+          for (const auto& output : S().outputs) {
+            if (output->output != entered) continue;
+            const int scale = BufferScale(output->name);
+            if (scale == top.layer.scale) return;
+            SetLayerScale(top.layer, scale);
+            if (CommitLayer(top)) FlushConnection();
+            return;
+          }
+        },
+    .leave = [](void*, wl_surface*, wl_output*) {},
+};
 
 const zxdg_toplevel_decoration_v1_listener kDecorationListener = {
     .configure =
@@ -167,6 +187,7 @@ Toplevel& AddToplevel(Window& window, Output* output) {
   top->layer.surface = top->surface;
   if (output != nullptr) {
     top->outputName = output->name;
+    top->layer.scale = BufferScale(output->name);
     xdg_toplevel_set_fullscreen(top->toplevel, output->output);
     if (s.viewporter != nullptr)
       top->viewport = wp_viewporter_get_viewport(s.viewporter, top->surface);
@@ -180,6 +201,10 @@ Toplevel& AddToplevel(Window& window, Output* output) {
     wl_surface_commit(top->layer.surface);
     InhibitShortcuts(*top);
   } else {
+    // Until the dialog is on an output, at the finest scale it may meet.
+    for (Output* ready : ReadyOutputs())
+      top->layer.scale = std::max(top->layer.scale, BufferScale(ready->name));
+    wl_surface_add_listener(top->surface, &kDialogSurfaceListener, top.get());
     const int width = std::max(1, window.settings.client.width);
     const int height = std::max(1, window.settings.client.height);
     xdg_toplevel_set_min_size(top->toplevel, width, height + window.titleBar);

@@ -48,10 +48,13 @@ struct ShmBuffer {
 };
 
 // The pixels of one wl_surface: `box` in window client pixels, in up to two buffers that take
-// turns, so that a buffer the compositor may still read is never written.
+// turns, so that a buffer the compositor may still read is never written. At an output's integer
+// scale each client pixel is a square of `scale` x `scale` buffer pixels: a compositor that
+// filters a scale-1 buffer as it enlarges it would blur the picture.
 struct Layer {
   wl_surface* surface = nullptr;
   rt::PixelRect box;
+  int scale = 1;
   std::array<std::unique_ptr<ShmBuffer>, 2> buffers;
   int front = -1;  // the buffer last committed
   int back = -1;   // the buffer being written for the next commit, up to date
@@ -150,6 +153,9 @@ void RemoveOutput(std::uint32_t name);
 // Lets go of every output and the manager, as the connection closes.
 void DropOutputs();
 std::vector<rt::PixelRect> Monitors();
+// The scale a surface on the output is best shown at: the output's integer scale where that is
+// exactly how its pixels map to the desktop's, else 1 (a fractional scale is the compositor's).
+int BufferScale(std::uint32_t outputName);
 
 // ---- toplevels.cpp ----
 Window* FindWindow(NativeWindow handle);
@@ -177,7 +183,20 @@ void PostUserIsBack(const Window& window);
 void CheckSaverKeyboardFocus();
 void MoveCursor(int x, int y);
 
+// Client pixels `box` held in memory at `scale`, `stride` buffer pixels to a row.
+struct Pixels {
+  rt::Pixel* pixels = nullptr;
+  int stride = 0;
+  rt::PixelRect box;
+  int scale = 1;
+};
+
 // ---- buffers.cpp ----
+// Copies `rect` (client pixels, inside both) from one to the other, each at its own scale.
+void CopyPixels(const Pixels& from, const Pixels& to, const rt::PixelRect& rect);
+void FillPixels(const Pixels& to, const rt::PixelRect& rect, rt::Pixel colour);
+// Shows the layer at `scale` from its next commit, keeping what it holds.
+void SetLayerScale(Layer& layer, int scale);
 std::unique_ptr<ShmBuffer> NewBuffer(int width, int height, int capacityRows, rt::Pixel colour);
 void DropBuffer(std::unique_ptr<ShmBuffer>& buffer);
 // The layer's one buffer from now on is `fresh`, covering `box`, all of it to be shown.

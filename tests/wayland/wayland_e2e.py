@@ -138,6 +138,15 @@ def headless_dialog_client():
     return capture.crop(columns[0], rows[0], columns[-1] - columns[0] + 1, rows[-1] - rows[0] + 1)
 
 
+def enlarged(picture, scale):
+    """Each pixel of `picture` a square of `scale` x `scale`."""
+    rows = []
+    for y in range(picture.height):
+        row = b"".join(picture.at(x, y) * scale for x in range(picture.width))
+        rows.extend([row] * scale)
+    return Picture(picture.width * scale, picture.height * scale, b"".join(rows))
+
+
 def artwork_place(picture):
     """(left, top, right) of what is not band colour: the artwork's (the disk moves below)."""
     rows = [y for y in range(picture.height) if picture.row(y) != PURPLE * picture.width]
@@ -628,13 +637,16 @@ class Sway(Compositor):
 
 
 class Weston(Compositor):
-    """A headless weston (pixman) of its own per test, one 1024x768 output, pictures by
+    """A headless weston (pixman) of its own per test, one output, pictures by
     weston-screenshooter (which weston allows only when started with --debug)."""
 
     def setUp(self):
         self.prepare(("weston", "weston-screenshooter"), "weston")
+
+    def start_weston(self, scale=1):
+        """Weston with one output of 1024 x 768 desktop pixels, each `scale` x `scale` pixels."""
         self.weston = self.start(["weston", "--backend=headless-backend.so", "--use-pixman",
-                                  "--width=1024", "--height=768", "--debug", "--idle-time=0",
+                                  "--width=1024", "--height=768", f"--scale={scale}", "--debug", "--idle-time=0",
                                   "--socket=wayland-qg"], quiet=True)
         self.assertTrue(self.wait_for_display(self.weston), "weston did not start")
 
@@ -647,16 +659,44 @@ class Weston(Compositor):
         self.run_tool(["weston-screenshooter"], cwd=shots)
         return read_png(os.path.join(shots, os.listdir(shots)[0]))
 
-    def test_the_output_shows_the_headless_picture(self):
+    def test_the_output_shows_the_headless_picture_also_at_scale_2(self):
         want = headless_capture("1024x768")
-        saver = self.launch("/s")
-        skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
-        wait_for(lambda: saver.poll() is not None or
-                 first_difference(self.screenshot(), want, skip) is None, 20)
-        shot = self.screenshot()
-        self.assertEqual((shot.width, shot.height), (1024, 768))
-        self.assertIsNone(first_difference(shot, want, skip))
-        self.assertIsNone(saver.poll(), "the saver ended by itself")
+        for scale in (1, 2):
+            with self.subTest(scale=scale):
+                self.start_weston(scale)
+                # Weston filters what it enlarges: only pixels of the output's scale stay sharp.
+                wanted = enlarged(want, scale)
+                saver = self.launch("/s")
+                skip = lambda x: DISK_LEFT * scale <= x < DISK_RIGHT * scale
+                wait_for(lambda: saver.poll() is not None or
+                         first_difference(self.screenshot(), wanted, skip) is None, 20)
+                shot = self.screenshot()
+                self.assertEqual((shot.width, shot.height), (1024 * scale, 768 * scale))
+                self.assertIsNone(first_difference(shot, wanted, skip))
+                self.assertIsNone(saver.poll(), "the saver ended by itself")
+                stop_processes(self.processes)
+                self.processes.clear()
+
+    def test_the_dialog_at_scale_2_is_the_headless_client_area_enlarged(self):
+        want = enlarged(headless_dialog_client(), 2)
+        self.start_weston(2)
+        dialog = self.launch("/c")
+
+        def client():
+            # Weston draws no frame: the dialog's own title bar's top left corner finds it.
+            shot = self.screenshot()
+            for y in range(shot.height):
+                if TITLE_BAR_COLOUR in shot.row(y):
+                    for x in range(shot.width):
+                        if shot.at(x, y) == TITLE_BAR_COLOUR:
+                            return shot.crop(x, y + 2 * TITLE_BAR, want.width, want.height)
+            return None
+
+        wait_for(lambda: (shown := client()) and first_difference(shown, want) is None, 20)
+        shown = client()
+        self.assertTrue(shown, "no dialog appeared")
+        self.assertIsNone(first_difference(shown, want))
+        self.assertIsNone(dialog.poll())
 
 
 def main():
