@@ -26,16 +26,14 @@ import sys
 import tempfile
 import time
 import unittest
-import zlib
 
+from pictures import (DISK_LEFT, DISK_RIGHT, PURPLE, Picture, first_difference,
+                      headless_capture, read_png, read_ppm)
 from processes import stop_processes, wait_for
 
 PROGRAM = CAPTURE = None
 
-PURPLE = bytes([0x31, 0x00, 0x31])
 PRIMARY, SECOND = ("HEADLESS-1", 1024, 768), ("HEADLESS-2", 800, 600)
-# The disk's column on the primary: the artwork's x 570 to 703, from x = 112.
-DISK_LEFT, DISK_RIGHT = 112 + 570, 112 + 704
 # The dialog's OK button in its client area, from its layout in twips (15 to a pixel).
 OK_CENTRE = (2160 // 15 + 73 // 2, 3840 // 15 + 25 // 2)
 KEYSYM_ALT_L, KEYSYM_O, KEYSYM_RETURN = 0xFFE9, 0x6F, 0xFF0D
@@ -43,95 +41,9 @@ KEYSYM_ALT_L, KEYSYM_O, KEYSYM_RETURN = 0xFFE9, 0x6F, 0xFF0D
 TITLE_BAR, TITLE_BAR_COLOUR = 22, bytes([0, 0, 0x80])
 
 
-class Picture:
-    """RGB pixels, 3 bytes each, rows top-down."""
-
-    def __init__(self, width, height, rgb):
-        self.width, self.height, self.rgb = width, height, rgb
-
-    def row(self, y, left=0, right=None):
-        right = self.width if right is None else right
-        start = (y * self.width) * 3
-        return self.rgb[start + left * 3:start + right * 3]
-
-    def at(self, x, y):
-        return self.row(y, x, x + 1)
-
-    def crop(self, left, top, width, height):
-        return Picture(width, height, b"".join(self.row(y, left, left + width)
-                                                for y in range(top, top + height)))
-
-
-def read_ppm(data):
-    """grim's binary PPM (P6, maxval 255)."""
-    fields, at = [], 0
-    while len(fields) < 4:
-        while data[at:at + 1].isspace():
-            at += 1
-        end = at
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[at:end])
-        at = end
-    assert fields[0] == b"P6" and fields[3] == b"255", fields
-    width, height = int(fields[1]), int(fields[2])
-    pixels = data[at + 1:at + 1 + width * height * 3]
-    return Picture(width, height, pixels)
-
-
-def read_png(path):
-    """An 8-bit RGB or RGBA PNG without interlacing, as quietglass-capture writes them."""
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:8] == b"\x89PNG\r\n\x1a\n"
-    at, idat = 8, b""
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        body = data[at + 8:at + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            assert depth == 8 and colour in (2, 6) and interlace == 0
-        elif kind == b"IDAT":
-            idat += body
-        at += 12 + length
-    channels = 3 if colour == 2 else 4
-    raw, stride = zlib.decompress(idat), width * channels
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        start = y * (stride + 1)
-        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
-        for i in range(stride if kind else 0):
-            left = line[i - channels] if i >= channels else 0
-            up, corner = previous[i], previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                line[i] = (line[i] + left) & 255
-            elif kind == 2:
-                line[i] = (line[i] + up) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
-                nearest = left if pa <= pb and pa <= pc else up if pb <= pc else corner
-                line[i] = (line[i] + nearest) & 255
-        rows.append(bytes(line) if channels == 3 else
-                    bytes(b for i, b in enumerate(line) if i % 4 != 3))
-        previous = line
-    return Picture(width, height, b"".join(rows))
-
-
-def headless_capture(screen, args=()):
-    """quietglass-capture's picture of the first frame on a headless screen of `screen`."""
-    with tempfile.TemporaryDirectory() as directory:
-        out = os.path.join(directory, "capture.png")
-        command = [CAPTURE, "--screen", screen, "--ticks", "0", "--out", out]
-        subprocess.run(command + (["--", *args] if args else []), check=True)
-        return read_png(out)
-
-
 def headless_dialog_client():
     """The dialog's client area as the headless host shows it (only that, on a teal desktop)."""
-    capture = headless_capture("800x600", ["/c"])
+    capture = headless_capture(CAPTURE, "800x600", ["/c"])
     desktop = capture.at(0, 0)
     rows = [y for y in range(capture.height) if capture.row(y) != desktop * capture.width]
     columns = [x for x in range(capture.width) if any(capture.at(x, y) != desktop for y in rows)]
@@ -152,17 +64,6 @@ def artwork_place(picture):
     rows = [y for y in range(picture.height) if picture.row(y) != PURPLE * picture.width]
     columns = [x for y in rows[::8] for x in range(picture.width) if picture.at(x, y) != PURPLE]
     return (min(columns), rows[0], max(columns) + 1) if rows else None
-
-
-def first_difference(shot, want, skip=lambda x: False):
-    """Where `shot` differs from `want` (columns for which `skip` holds aside); None if nowhere."""
-    for y in range(want.height):
-        if shot.row(y) == want.row(y):
-            continue
-        for x in range(want.width):
-            if not skip(x) and shot.at(x, y) != want.at(x, y):
-                return f"({x}, {y}) is {shot.at(x, y).hex()}, not {want.at(x, y).hex()}"
-    return None
 
 
 class Vnc:
@@ -342,7 +243,7 @@ class Sway(Compositor):
     # ---- The saver ---------------------------------------------------------------------------
 
     def test_outputs_show_the_headless_picture_and_the_band(self):
-        want = headless_capture("1024x768")
+        want = headless_capture(CAPTURE, "1024x768")
         saver = self.launch_saver()
         # The artwork centred on the primary; the disk's column moves, the rest is painted once.
         skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
@@ -452,7 +353,7 @@ class Sway(Compositor):
         self.assertIsNone(saver.poll(), "the first saver ended")
 
     def test_outputs_that_come_while_it_runs_are_covered(self):
-        want = headless_capture("1024x768")
+        want = headless_capture(CAPTURE, "1024x768")
         saver = self.launch_saver()
         self.run_tool(["swaymsg", "create_output"])
         added = wait_for(lambda: [n for n in self.outputs()
@@ -475,7 +376,8 @@ class Sway(Compositor):
             f.write(f"output {PRIMARY[0]} scale 1.25\n")  # 819 x 614 desktop pixels
         box = lambda: artwork_place(self.screenshot(PRIMARY[0]))
         # The artwork's place at 1.25 is where the headless host puts it, scaled by 1.25.
-        want = tuple(round(v * 1.25) for v in artwork_place(headless_capture("819x614")))
+        headless = headless_capture(CAPTURE, "819x614")
+        want = tuple(round(v * 1.25) for v in artwork_place(headless))
         near = lambda: all(abs(a - b) <= 2 for a, b in zip(box(), want))
         self.run_tool(["swaymsg", "reload"])
         self.assertTrue(wait_for(near, 10), f"at 1.25 the artwork lies at {box()}, not {want}")
@@ -660,7 +562,7 @@ class Weston(Compositor):
         return read_png(os.path.join(shots, os.listdir(shots)[0]))
 
     def test_the_output_shows_the_headless_picture_also_at_scale_2(self):
-        want = headless_capture("1024x768")
+        want = headless_capture(CAPTURE, "1024x768")
         for scale in (1, 2):
             with self.subTest(scale=scale):
                 self.start_weston(scale)
