@@ -1,0 +1,104 @@
+#!/usr/bin/python3
+"""The saver (quietglass /s) on GNOME's compositor: a mutter of its own per test, in a session bus
+of its own (dbus-run-session).
+
+Mutter alone has no screenshot interface, so the picture test runs it nested in an Xvfb and looks
+at that with xwd; the input tests run it headless and type and point through its RemoteDesktop
+interface. A RemoteDesktop session's keyboard and pointer appear at their first event, and an
+event sent before they were there reaches no window: each test lets them appear (the user's
+keyboard and mouse are there before the saver) and acts once the saver's window has them, which
+the saver's own trace of its protocol says (WAYLAND_DEBUG). mutter refuses root, so when run as
+root the whole test runs again as nobody. Needs mutter, dbus, Xvfb, xwd and Debian's python3-gi.
+
+    saver_mutter.py --program build/quietglass --capture build/tools/quietglass-capture [TEST...]
+    saver_mutter.py --list      # the tests' names (Class.test), for CMake
+"""
+
+import re
+import sys
+import time
+
+from mutter import MutterRig, main
+from pictures import DISK_LEFT, DISK_RIGHT, first_difference, headless_capture
+from processes import wait_for
+
+PROGRAM = CAPTURE = None
+
+
+class MutterSaver(MutterRig):
+    """What both rigs do with the saver."""
+
+    def launch_saver(self, device=None):
+        """The saver, with its protocol traced where `device` (keyboard or pointer) is given, and
+        then once that has entered its window."""
+        saver = self.start([PROGRAM, "/s"], {"WAYLAND_DEBUG": "client"} if device else None)
+        if device:
+            found = re.compile(rf"wl_{device}@\d+\.enter\(\d+, wl_surface@")
+            self.assertTrue(wait_for(lambda: saver.poll() is not None or
+                                     found.search(self.errors(saver)), 20),
+                            f"the {device} never entered the saver's window")
+            self.assertIsNone(saver.poll(), "the saver ended by itself")
+        return saver
+
+    def ended_with_status_0(self, process, seconds=5):
+        wait_for(lambda: process.poll() is not None, seconds)
+        self.assertIsNotNone(process.poll(), f"still running {seconds} s later")
+        self.assertEqual(process.returncode, 0, self.errors(process)[-2000:])
+
+
+class Mutter(MutterSaver):
+    """A headless mutter, input through RemoteDesktop."""
+
+    def places(self, saver):
+        """The pointer's places the saver has heard of, each differing from the one before."""
+        heard = re.findall(r"wl_pointer@\d+\.(?:enter\(\d+, wl_surface@\d+|motion\(\d+), "
+                           r"([-\d.]+), ([-\d.]+)\)", self.errors(saver))
+        return [place for i, place in enumerate(heard) if i == 0 or heard[i - 1] != place]
+
+    def point_until(self, saver, count):
+        """Moves the pointer a step each half second until the saver has heard of `count` places:
+        mutter does not always tell a window of a pointer standing still where it appears, nor of
+        a pointer's first move over it. How many it has heard of."""
+        for _ in range(20):
+            if len(self.places(saver)) >= count:
+                break
+            self.remote_desktop("NotifyPointerMotionRelative", ("(dd)", (10, 10)))
+            wait_for(lambda: len(self.places(saver)) >= count, 0.5)
+        return len(self.places(saver))
+
+    def test_one_key_ends_it(self):
+        self.press_key()  # the keyboard, there before the saver
+        saver = self.launch_saver("keyboard")
+        self.press_key()
+        self.ended_with_status_0(saver)
+
+    def test_two_pointer_reports_in_the_grace_do_not_end_it_a_third_does(self):
+        self.press_key()
+        saver = self.launch_saver("keyboard")  # shown, and mutter's window to give input to
+        self.assertEqual(self.point_until(saver, 2), 2)
+        time.sleep(0.4)
+        self.assertIsNone(saver.poll(), "the second pointer report ended it")
+        self.assertEqual(self.point_until(saver, 3), 3)
+        self.ended_with_status_0(saver)
+
+
+class MutterInXvfb(MutterSaver):
+    """A mutter nested in an Xvfb, whose screen is what mutter shows."""
+
+    nested = True
+
+    def test_the_screen_shows_the_headless_picture(self):
+        want = headless_capture(CAPTURE, "1024x768")
+        saver = self.launch_saver()
+        # The artwork centred; the disk's column moves, the rest is painted once.
+        skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
+        wait_for(lambda: saver.poll() is not None or
+                 first_difference(self.screenshot(), want, skip) is None, 20)
+        shot = self.screenshot()
+        self.assertEqual((shot.width, shot.height), (1024, 768))
+        self.assertIsNone(first_difference(shot, want, skip))
+        self.assertIsNone(saver.poll(), "the saver ended by itself")
+
+
+if __name__ == "__main__":
+    main(sys.modules[__name__], ["program", "capture"])
