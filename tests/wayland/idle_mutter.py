@@ -16,8 +16,8 @@ import signal
 import sys
 import time
 
-from mutter import MutterRig, main
 from processes import alive, children, holds_claim, wait_for
+from session import MutterRig, main
 
 PROGRAM = None
 IDLE = 1  # the watcher's TIME in these tests, in seconds

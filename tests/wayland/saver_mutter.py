@@ -18,9 +18,9 @@ import re
 import sys
 import time
 
-from mutter import MutterRig, main
 from pictures import DISK_LEFT, DISK_RIGHT, first_difference, headless_capture
 from processes import wait_for
+from session import MutterRig, main
 
 PROGRAM = CAPTURE = None
 

@@ -1,5 +1,6 @@
-"""What the tests on GNOME's compositor share: a mutter of its own per test in a session bus of its
-own (dbus-run-session), input through its RemoteDesktop interface, and the run as nobody."""
+"""What the tests on GNOME's and KDE's compositors share: a compositor of its own per test in a
+session bus of its own (dbus-run-session), mutter's with input through its RemoteDesktop interface,
+and the run as nobody."""
 
 import argparse
 import os
@@ -25,53 +26,45 @@ def name(pid):
         return ""
 
 
-class MutterRig(unittest.TestCase):
-    """A mutter and its session bus per test, stopped by their PIDs: headless with one 1024x768
-    monitor, or where `nested`, in a 1024x768 window filling an Xvfb of its own."""
+class SessionRig(unittest.TestCase):
+    """A compositor and its session bus per test, each stopped by its PID."""
 
-    nested = False
-
-    def setUp(self):
-        tools = ("mutter", "dbus-run-session") + (("Xvfb", "xwd") if self.nested else ())
-        for tool in tools:
+    def prepare(self, tools):
+        for tool in ("dbus-run-session",) + tools:
             self.assertTrue(shutil.which(tool), f"{tool} is missing (scripts/test installs it)")
         from gi.repository import Gio, GLib
         self.Gio, self.GLib = Gio, GLib
         self.processes = []
         self.session = {}
-        self.runtime = tempfile.mkdtemp(prefix="quietglass-mutter-")
+        self.runtime = tempfile.mkdtemp(prefix="quietglass-session-")
         self.addCleanup(self.stop_everything)
-        bus_file = os.path.join(self.runtime, "bus")
         self.environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-                            "HOME": self.runtime, "XDG_RUNTIME_DIR": self.runtime,
-                            "XDG_CURRENT_DESKTOP": "GNOME"}
-        if self.nested:
-            backend = "--nested"
-            self.environment.update(DISPLAY=self.start_xvfb(),
-                                    MUTTER_DEBUG_DUMMY_MODE_SPECS="1024x768")
-        else:
-            backend = "--headless --virtual-monitor 1024x768"
-        self.mutter = self.start(
+                            "HOME": self.runtime, "XDG_RUNTIME_DIR": self.runtime}
+
+    def start_session(self, command, name_on_bus):
+        """dbus-run-session running `command`, a compositor that makes wayland-0; once that and
+        its `name_on_bus` are there, with the bus connected and answered by a loop of its own."""
+        bus_file = os.path.join(self.runtime, "bus")
+        self.compositor = self.start(
             ["dbus-run-session", "--", "sh", "-c",
              f'echo "$DBUS_SESSION_BUS_ADDRESS" >{bus_file}.new && mv {bus_file}.new {bus_file}'
-             f" && exec mutter {backend} --wayland --no-x11"])
+             f" && exec {command}"])
         ready = wait_for(lambda: os.path.exists(bus_file) and
                          os.path.exists(os.path.join(self.runtime, "wayland-0")), 30)
-        self.assertTrue(ready and self.mutter.poll() is None,
-                        f"mutter did not start: {self.errors(self.mutter)}")
-        # dbus-run-session's children: the bus and mutter, each stopped by its own PID.
-        self.session = {name(pid): pid for pid in children(self.mutter.pid)}
+        self.assertTrue(ready and self.compositor.poll() is None,
+                        f"{command} did not start: {self.errors(self.compositor)}")
+        # dbus-run-session's children: the bus and the compositor, each stopped by its own PID.
+        self.session = {name(pid): pid for pid in children(self.compositor.pid)}
         with open(bus_file) as f:
             address = f.read().strip()
         self.environment.update(DBUS_SESSION_BUS_ADDRESS=address, WAYLAND_DISPLAY="wayland-0")
-        flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
-                 Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
-        self.bus = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
-        # What mutter answers on the bus is handled by a loop of its own.
-        self.loop = GLib.MainLoop()
+        flags = (self.Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+                 self.Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
+        self.bus = self.Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
+        self.loop = self.GLib.MainLoop()
         threading.Thread(target=self.loop.run, daemon=True).start()
-        self.assertTrue(wait_for(lambda: self.has_owner("org.gnome.Mutter.IdleMonitor"), 20))
-        self.remote = None
+        self.assertTrue(wait_for(lambda: self.has_owner(name_on_bus), 20),
+                        f"no {name_on_bus} on the bus: {self.errors(self.compositor)}")
 
     def start_xvfb(self):
         """An Xvfb of 1024x768 pixels; its display's name once it takes connections."""
@@ -90,18 +83,12 @@ class MutterRig(unittest.TestCase):
             self.display = ":" + number.read().decode().strip()
         return self.display
 
-    def screenshot(self):
-        """What the nested mutter shows: the whole of its Xvfb."""
-        shot = subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
-                              stdin=subprocess.DEVNULL, capture_output=True, check=True,
-                              timeout=20)
-        return read_xwd(shot.stdout)
-
     def stop_everything(self):
         if hasattr(self, "loop"):
             self.loop.quit()
-        # mutter first, and dbus-run-session then ends the bus.
-        for pid in (self.session.get("mutter"), self.session.get("dbus-daemon")):
+        # The compositor first, and dbus-run-session then ends the bus.
+        bus = self.session.pop("dbus-daemon", None)
+        for pid in (*self.session.values(), bus):
             if pid and alive(pid):
                 os.kill(pid, signal.SIGTERM)
                 wait_for(lambda: not alive(pid), 5)
@@ -135,6 +122,31 @@ class MutterRig(unittest.TestCase):
     def has_owner(self, name):
         return self.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                          "NameHasOwner", ("(s)", (name,)), "(b)")[0]
+
+class MutterRig(SessionRig):
+    """mutter headless with one 1024x768 monitor, or where `nested`, in a 1024x768 window filling
+    an Xvfb of its own."""
+
+    nested = False
+
+    def setUp(self):
+        self.prepare(("mutter",) + (("Xvfb", "xwd") if self.nested else ()))
+        self.environment["XDG_CURRENT_DESKTOP"] = "GNOME"
+        if self.nested:
+            backend = "--nested"
+            self.environment.update(DISPLAY=self.start_xvfb(),
+                                    MUTTER_DEBUG_DUMMY_MODE_SPECS="1024x768")
+        else:
+            backend = "--headless --virtual-monitor 1024x768"
+        self.start_session(f"mutter {backend} --wayland --no-x11", "org.gnome.Mutter.IdleMonitor")
+        self.remote = None
+
+    def screenshot(self):
+        """What the nested mutter shows: the whole of its Xvfb."""
+        shot = subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
+                              stdin=subprocess.DEVNULL, capture_output=True, check=True,
+                              timeout=20)
+        return read_xwd(shot.stdout)
 
     def remote_desktop(self, method, arguments=None):
         """Input as the user's: a session of mutter's RemoteDesktop, made at the first use (an
