@@ -23,6 +23,7 @@ from processes import wait_for
 from session import MutterRig, main
 
 PROGRAM = CAPTURE = None
+ARROW = 48  # the pointer's corner, in pixels: its arrow's largest usual size
 
 
 class MutterSaver(MutterRig):
@@ -90,15 +91,23 @@ class MutterInXvfb(MutterSaver):
     def test_the_screen_shows_the_headless_picture(self):
         want = headless_capture(CAPTURE, "1024x768")
         saver = self.launch_saver()
-        # The artwork centred; the disk's column moves, the rest is painted once.
+        # The artwork centred; the disk's column moves, the rest is painted once. mutter's pointer
+        # starts in the top left corner, where it draws its arrow over a window it did not tell
+        # of the pointer standing still there (so that the saver could not hide it): the corner
+        # is only band, and left out.
         skip = lambda x: DISK_LEFT <= x < DISK_RIGHT
-        wait_for(lambda: saver.poll() is not None or
-                 first_difference(self.screenshot(), want, skip) is None, 20)
-        shot = self.screenshot()
-        self.assertEqual((shot.width, shot.height), (1024, 768))
-        self.assertIsNone(first_difference(shot, want, skip))
-        self.assertIsNone(saver.poll(), "the saver ended by itself")
+        below = lambda picture: picture.crop(0, ARROW, 1024, 768 - ARROW)
+        beside = lambda picture: picture.crop(ARROW, 0, 1024 - ARROW, ARROW)
 
+        def difference():
+            shot = self.screenshot()
+            self.assertEqual((shot.width, shot.height), (1024, 768))
+            return (first_difference(below(shot), below(want), skip) or
+                    first_difference(beside(shot), beside(want)))
+
+        wait_for(lambda: saver.poll() is not None or difference() is None, 20)
+        self.assertIsNone(difference())
+        self.assertIsNone(saver.poll(), "the saver ended by itself")
 
 if __name__ == "__main__":
     main(sys.modules[__name__], ["program", "capture"])
