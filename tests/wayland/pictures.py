@@ -93,7 +93,7 @@ def read_xwd(data):
     header = struct.unpack(">25I", data[:100])
     size, width, height, order, stride, colours = (header[0], header[4], header[5], header[7],
                                                    header[12], header[19])
-    step = stride // width  # bytes a pixel: 4 where xwd says 24 bits, since it counts the depth
+    step = header[11] // 8  # bits per pixel: 32, or 24 where X packs the pixels
     assert header[14:17] == (0xFF0000, 0xFF00, 0xFF) and step in (3, 4), header
     at = size + colours * 12
     # A pixel's bytes are blue, green, red (and one unused) where the least significant is first.

@@ -66,12 +66,12 @@ class SessionRig(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.has_owner(name_on_bus), 20),
                         f"no {name_on_bus} on the bus: {self.errors(self.compositor)}")
 
-    def start_xvfb(self):
-        """An Xvfb of 1024x768 pixels; its display's name once it takes connections."""
+    def start_xvfb(self, width=1024):
+        """An Xvfb `width` x 768 pixels; its display's name once it takes connections."""
         with tempfile.TemporaryFile() as number:
             # Xvfb writes the number of a display it found free once it listens there.
             xvfb = self.start(["Xvfb", "-displayfd", str(number.fileno()), "-screen", "0",
-                               "1024x768x24", "-nolisten", "tcp"], pass_fds=[number.fileno()])
+                               f"{width}x768x24", "-nolisten", "tcp"], pass_fds=[number.fileno()])
 
             def written():
                 number.seek(0)
@@ -124,18 +124,20 @@ class SessionRig(unittest.TestCase):
                          "NameHasOwner", ("(s)", (name,)), "(b)")[0]
 
 class MutterRig(SessionRig):
-    """mutter headless with one 1024x768 monitor, or where `nested`, in a 1024x768 window filling
-    an Xvfb of its own."""
+    """mutter headless with one 1024x768 monitor, or where `nested`, in a window filling an Xvfb
+    of its own with `monitors` 1024x768 monitors side by side."""
 
     nested = False
+    monitors = 1
 
     def setUp(self):
         self.prepare(("mutter",) + (("Xvfb", "xwd") if self.nested else ()))
         self.environment["XDG_CURRENT_DESKTOP"] = "GNOME"
         if self.nested:
             backend = "--nested"
-            self.environment.update(DISPLAY=self.start_xvfb(),
-                                    MUTTER_DEBUG_DUMMY_MODE_SPECS="1024x768")
+            self.environment.update(DISPLAY=self.start_xvfb(1024 * self.monitors),
+                                    MUTTER_DEBUG_DUMMY_MODE_SPECS="1024x768",
+                                    MUTTER_DEBUG_NUM_DUMMY_MONITORS=str(self.monitors))
         else:
             backend = "--headless --virtual-monitor 1024x768"
         self.start_session(f"mutter {backend} --wayland --no-x11", "org.gnome.Mutter.IdleMonitor")
