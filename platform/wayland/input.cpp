@@ -279,9 +279,14 @@ const wl_seat_listener kSeatListener = {
           }
           if (keyboard && s.keyboard == nullptr) {
             s.keyboard = wl_seat_get_keyboard(seat);
-            s.keyboardBeforeSaver = std::none_of(s.windows.begin(), s.windows.end(),
-                                                 [](const auto& w) { return FullScreen(*w); });
             wl_keyboard_add_listener(s.keyboard, &kKeyboardListener, nullptr);
+            // A keyboard that joins while the saver is shown (plugged in, a remote desktop's)
+            // is someone at the machine: the key that woke it may have come and gone before the
+            // compositor gave it to any window.
+            const auto saver = std::find_if(s.windows.begin(), s.windows.end(),
+                                            [](const auto& w) { return FullScreen(*w); });
+            s.keyboardBeforeSaver = saver == s.windows.end();
+            if (saver != s.windows.end()) PostUserIsBack(**saver);
           } else if (!keyboard && s.keyboard != nullptr) {
             wl_keyboard_destroy(s.keyboard);
             s.keyboard = nullptr;

@@ -83,6 +83,15 @@ class Mutter(MutterSaver):
         self.press_key()
         self.ended_with_status_0(saver)
 
+    def test_a_keyboard_that_joins_while_it_runs_ends_it_with_its_first_key(self):
+        # RemoteDesktop's keyboard joins the seat with its first key, which no window receives.
+        saver = self.start([PROGRAM, "/s"], {"WAYLAND_DEBUG": "client"})
+        shown = re.compile(r"xdg_toplevel@\d+\.configure\(1024, 768,")
+        self.assertTrue(wait_for(lambda: saver.poll() is not None or
+                                 shown.search(self.errors(saver)), 20), "the saver never showed")
+        self.press_key()
+        self.ended_with_status_0(saver)
+
     def test_two_pointer_reports_in_the_grace_do_not_end_it_a_third_does(self):
         self.press_key()
         saver = self.launch_saver("keyboard")  # shown, and mutter's window to give input to

@@ -302,6 +302,7 @@ class Sway(Compositor):
         return [w["name"] for w in found if w["focused"]]
 
     def test_a_compositor_shortcut_is_a_key_to_the_saver(self):
+        self.start_vnc()  # the seat's keyboard, there before the saver
         saver = self.launch_saver()
         before = self.focused_workspace()
         self.run_tool(["wtype", "-M", "logo", "-s", "100", "2", "-m", "logo"])
