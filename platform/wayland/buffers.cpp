@@ -202,13 +202,6 @@ bool CommitLayer(Toplevel& top) {
   if (!top.configured || layer.damage.empty() || layer.back < 0) return false;
   const int index = layer.back;
   ShmBuffer& buffer = *layer.buffers[index];
-  // A tick's pixels go alone, the subsurface desynchronized: no commit of the toplevel, which sway
-  // answers by going over all of the window's surfaces. A move goes with the toplevel's commit.
-  const bool alone = top.layerAlone && !layer.moved;
-  if (!alone && top.layerAlone) {
-    wl_subsurface_set_sync(top.subsurface);
-    top.layerAlone = false;
-  }
   if (top.subsurface != nullptr && layer.moved) {
     const rt::PixelRect area = ShownArea(top);
     wl_subsurface_set_position(top.subsurface, layer.box.x - area.x, layer.box.y - area.y);
@@ -220,11 +213,7 @@ bool CommitLayer(Toplevel& top) {
     wl_surface_damage(layer.surface, rect.x - layer.box.x, rect.y - layer.box.y, rect.width,
                       rect.height);
   wl_surface_commit(layer.surface);
-  if (top.subsurface != nullptr && !alone) {
-    wl_surface_commit(top.surface);  // applies the subsurface
-    wl_subsurface_set_desync(top.subsurface);
-    top.layerAlone = true;
-  }
+  if (layer.surface != top.surface) wl_surface_commit(top.surface);  // applies the subsurface
   if (auto& other = layer.buffers[1 - index])
     for (const rt::PixelRect& rect : layer.damage) rt::AddToBoundedList(other->stale, rect);
   buffer.busy = true;
@@ -240,10 +229,6 @@ void ClearLayer(Toplevel& top) {
   layer.box = {};
   layer.front = layer.back = -1;
   layer.damage.clear();
-  if (top.layerAlone) {
-    wl_subsurface_set_sync(top.subsurface);  // gone with the toplevel's commit
-    top.layerAlone = false;
-  }
   wl_surface_attach(layer.surface, nullptr, 0, 0);
   wl_surface_commit(layer.surface);
   if (top.configured) wl_surface_commit(top.surface);

@@ -47,8 +47,7 @@ const xdg_surface_listener kXdgSurfaceListener = {
           }
           wl_surface_attach(top.surface, top.band->buffer, 0, 0);
           wl_surface_damage(top.surface, 0, 0, width, height);
-          CommitLayer(top);  // may go alone, without the band
-          wl_surface_commit(top.surface);
+          if (!CommitLayer(top)) wl_surface_commit(top.surface);
           // An output whose size we guessed wrong (a fractional scale): the runtime lays out
           // again on the size the compositor uses.
           for (const auto& output : S().outputs) {

@@ -80,7 +80,6 @@ struct Toplevel {
   int width = 0, height = 0;            // the size the compositor asked for
   std::unique_ptr<ShmBuffer> band;      // full screen: the band colour
   wl_subsurface* subsurface = nullptr;  // full screen: holds `layer`
-  bool layerAlone = false;              // the subsurface is desynchronized: commits alone
   Layer layer;
 };
 
