@@ -237,8 +237,16 @@ class Sway(Compositor):
         path = os.path.join(self.runtime, "vnc")
         self.start(["wayvnc", "--unix-socket", "--output", PRIMARY[0], "--keyboard", layout, path],
                    quiet=True)
-        self.assertTrue(wait_for(lambda: os.path.exists(path), 20), "wayvnc did not start")
-        self.vnc = Vnc(path)
+
+        def connected():
+            # Its socket's file appears a moment before it listens there.
+            try:
+                self.vnc = Vnc(path)
+                return True
+            except (FileNotFoundError, ConnectionRefusedError):
+                return False
+
+        self.assertTrue(wait_for(connected, 20), "wayvnc did not start")
 
     # ---- The saver ---------------------------------------------------------------------------
 
