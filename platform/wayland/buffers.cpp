@@ -207,7 +207,10 @@ bool CommitLayer(Toplevel& top) {
     wl_subsurface_set_position(top.subsurface, layer.box.x - area.x, layer.box.y - area.y);
   }
   layer.moved = false;
-  wl_surface_set_buffer_scale(layer.surface, layer.scale);
+  if (layer.surfaceScale != layer.scale) {
+    wl_surface_set_buffer_scale(layer.surface, layer.scale);
+    layer.surfaceScale = layer.scale;
+  }
   wl_surface_attach(layer.surface, buffer.buffer, 0, 0);
   for (const rt::PixelRect& rect : layer.damage)
     wl_surface_damage(layer.surface, rect.x - layer.box.x, rect.y - layer.box.y, rect.width,

@@ -55,6 +55,7 @@ struct Layer {
   wl_surface* surface = nullptr;
   rt::PixelRect box;
   int scale = 1;
+  int surfaceScale = 1;  // the buffer scale the surface has been told, 1 until told otherwise
   std::array<std::unique_ptr<ShmBuffer>, 2> buffers;
   int front = -1;  // the buffer last committed
   int back = -1;   // the buffer being written for the next commit, up to date
@@ -189,6 +190,7 @@ struct Pixels {
   int stride = 0;
   rt::PixelRect box;
   int scale = 1;
+  int surfaceScale = 1;  // the buffer scale the surface has been told, 1 until told otherwise
 };
 
 // ---- buffers.cpp ----
