@@ -13,6 +13,14 @@ void PostScreenChanged() {
   Post(event);
 }
 
+// The mode as the desktop sees it: turned by 90 or 270 degrees (maybe flipped), it stands on end.
+int UprightModeWidth(const Output& output) {
+  return output.transform % 2 == 1 ? output.modeHeight : output.modeWidth;
+}
+int UprightModeHeight(const Output& output) {
+  return output.transform % 2 == 1 ? output.modeWidth : output.modeHeight;
+}
+
 // The output's size on the desktop: its logical size where xdg-output tells it, else its mode over
 // its integer scale (which a fractional scale gets wrong until the full-screen configure says
 // better). Compositors describe an output again on any change of theirs, even of nothing: only a
@@ -20,10 +28,9 @@ void PostScreenChanged() {
 void Describe(Output& output) {
   int width = output.logicalWidth, height = output.logicalHeight;
   if (width <= 0 || height <= 0) {
-    const bool turned = output.transform % 2 == 1;  // 90 or 270 degrees, maybe flipped
     const int scale = std::max(1, output.scale);
-    width = (turned ? output.modeHeight : output.modeWidth) / scale;
-    height = (turned ? output.modeWidth : output.modeHeight) / scale;
+    width = UprightModeWidth(output) / scale;
+    height = UprightModeHeight(output) / scale;
   }
   if (width == output.describedWidth && height == output.describedHeight) return;
   output.describedWidth = width;
@@ -160,10 +167,9 @@ int BufferScale(std::uint32_t name) {
     return 1;
   for (const Output* output : ReadyOutputs()) {
     if (output->name != name) continue;
-    const bool turned = output->transform % 2 == 1;
     const int scale = std::max(1, output->scale);
-    const bool exact = (turned ? output->modeHeight : output->modeWidth) == output->width * scale &&
-                       (turned ? output->modeWidth : output->modeHeight) == output->height * scale;
+    const bool exact = UprightModeWidth(*output) == output->width * scale &&
+                       UprightModeHeight(*output) == output->height * scale;
     return exact ? scale : 1;
   }
   return 1;

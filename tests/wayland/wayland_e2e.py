@@ -557,8 +557,8 @@ class Weston(Compositor):
     def start_weston(self, scale=1):
         """Weston with one output of 1024 x 768 desktop pixels, each `scale` x `scale` pixels."""
         self.weston = self.start(["weston", "--backend=headless-backend.so", "--use-pixman",
-                                  "--width=1024", "--height=768", f"--scale={scale}", "--debug", "--idle-time=0",
-                                  "--socket=wayland-qg"], quiet=True)
+                                  "--width=1024", "--height=768", f"--scale={scale}",
+                                  "--debug", "--idle-time=0", "--socket=wayland-qg"], quiet=True)
         self.assertTrue(self.wait_for_display(self.weston), "weston did not start")
 
     def screenshot(self):
